@@ -1,0 +1,91 @@
+#include "app/startup.h"
+
+#include "app/identity.h"
+#include "app/launcherwindow.h"
+#include "app/wiring.h"
+#include "platform/lifecycle.h"
+#include "platform/log.h"
+#include "saves/savemanager.h"
+#include "updater/gameupdater.h"
+#include "widgets/progressbar.h"
+#include "widgets/textperso.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QLocale>
+#include <QSettings>
+#include <QTextCodec>
+#include <QTranslator>
+#include <QWidget>
+
+namespace startup {
+
+const char *const kStyleSheet =
+    "QWidget { background-color: white; } QCheckBox { border-radius: 0px } QLabel { border: 0px } QProgressBar { border: "
+    "2px solid grey; border-radius: 5px; text-align: center} QProgressBar::chunk {background-color: #05B8CC;width: "
+    "20px;} QTextEdit {border: 1px solid gray; border-radius: 2px; background-color: white} QPushButton {border: 2px "
+    "solid #8f8f91;border-radius: 6px;background-color: qlineargradient(x1: 0, y1: 0, x2: 0, y2: 1,stop: 0 #f6f7fa, "
+    "stop: 1 #dadbde);min-width: 80px;}QPushButton:pressed {background-color: qlineargradient(x1: 0, y1: 0, x2: 0, y2: "
+    "1,stop: 0 #dadbde, stop: 1 #f6f7fa);}";
+
+void setIdentity()
+{
+    QCoreApplication::setOrganizationName(QString::fromLatin1(identity::kOrganisation));
+    QCoreApplication::setOrganizationDomain(QString::fromLatin1(identity::kOrganisationDomain));
+    QCoreApplication::setApplicationName(QString::fromLatin1(identity::kApplication));
+}
+
+void writeSettingsDefaults(QSettings &settings)
+{
+    const QString graphics = QStringLiteral("graphics");
+    const QString launcherVersion = QStringLiteral("launcher_version");
+    const QString version = QString::fromLatin1(identity::kLauncherVersion);
+    if (!settings.contains(graphics))
+        settings.setValue(graphics, QStringLiteral("normal"));
+    if (!settings.contains(launcherVersion) || settings.value(launcherVersion, QString()).toString() != version)
+        settings.setValue(launcherVersion, version);
+}
+
+void installTranslation(QCoreApplication &app, QTranslator &translator)
+{
+    const QString language = QLocale::system().name().section(QLatin1Char('_'), 0, 0);
+    translator.load(QStringLiteral("zorvanlauncher_") + language, QString(), QString(), QString());
+    app.installTranslator(&translator);
+}
+
+} // namespace startup
+
+int launcherMain(int argc, char **argv)
+{
+    QCoreApplication::addLibraryPath(QStringLiteral("."));
+    startup::setIdentity();
+    QSettings settings;
+    startup::writeSettingsDefaults(settings);
+
+    QApplication app(argc, argv);
+    QTranslator translator;
+    startup::installTranslation(app, translator);
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    app.setStyleSheet(QString::fromLatin1(startup::kStyleSheet));
+    app.setWindowIcon(QIcon(QStringLiteral(":/icon.ico")));
+
+    auto *updater = new GameUpdater(nullptr);
+    auto *saves = new SaveManager(nullptr);
+    debugLine(QStringLiteral("Démarrage du launcher"));
+
+    textPerso status;
+    progressBar progress;
+    const LauncherWindow window = buildLauncherWindow(*updater, settings, status, progress);
+    wireLauncher(app, *updater, *saves, window, status, progress);
+    lifecycle::watchWindow(window.window);
+
+    debugLine(QStringLiteral("Affichage de la fenêtre"));
+    window.window->show();
+    updater->checkUpdate();
+
+    // A quit asked for during the start-up check ends the launcher here; the
+    // toolkit would forget it once the event loop starts.
+    if (lifecycle::quitRequested())
+        return 0;
+    return app.exec();
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+class QCoreApplication;
+class QSettings;
+class QTranslator;
+
+namespace startup {
+
+// The application style sheet, one line.
+extern const char *const kStyleSheet;
+
+// Organisation, domain and application name; done before any settings access.
+void setIdentity();
+
+// Writes the two start values: "graphics" only when missing,
+// "launcher_version" whenever it is not exactly the launcher's version.
+void writeSettingsDefaults(QSettings &settings);
+
+// Loads "zorvanlauncher_" and the system language code into `translator`
+// and installs it on the application, found or not.
+void installTranslation(QCoreApplication &app, QTranslator &translator);
+
+} // namespace startup
+
+// The launcher's whole run, from identity to the end of the event loop.
+int launcherMain(int argc, char **argv);

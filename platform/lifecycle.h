@@ -1,0 +1,31 @@
+#pragma once
+
+class QWidget;
+
+// The launcher's own memory of a request to end the process.
+//
+// QCoreApplication::quit() only ends the event loops that are running; a
+// request made while the start-up check runs (before the main event loop
+// exists) would otherwise be forgotten, and closing the last window quits
+// only from inside the main event loop. Every quit the launcher asks for goes
+// through requestQuit(); quits asked for by others (the Close button) are
+// noticed by the waits they interrupt.
+namespace lifecycle {
+
+// Records the request and asks the application to quit.
+void requestQuit();
+
+// Records a request made by someone else, for example a download whose wait
+// was ended before its reply finished.
+void noteQuitRequested();
+
+bool quitRequested();
+
+// Treats the closing of `window` as a quit request, also before the main
+// event loop runs.
+void watchWindow(QWidget *window);
+
+// Forgets an earlier request (tests run several launchers in one process).
+void reset();
+
+} // namespace lifecycle

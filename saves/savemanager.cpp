@@ -1,0 +1,136 @@
+#include "saves/savemanager.h"
+
+#include "platform/dialogs.h"
+#include "platform/log.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+const char *const kGameSave = "Saves/Zorvan_Party-1";
+const char *const kBackupDir = "Saves/Backup";
+const char *const kBackupPrefix = "Saves/Backup/";
+
+QString gameSave()
+{
+    return QString::fromLatin1(kGameSave);
+}
+
+bool readable(const QString &path)
+{
+    QFile file(path);
+    return !path.isEmpty() && QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly);
+}
+
+QString saveFilter()
+{
+    return SaveManager::tr("Save files (*)");
+}
+
+} // namespace
+
+namespace saves {
+
+bool replaceWithCopy(const QString &source, const QString &destination)
+{
+    const QFileInfo from(source);
+    const QFileInfo to(destination);
+    if (to.exists() && from.canonicalFilePath() == to.canonicalFilePath())
+        return false;
+    if (to.exists() && !to.isFile())
+        return false;
+
+    QFile input(source);
+    if (!input.open(QIODevice::ReadOnly))
+        return false;
+    QSaveFile output(destination);
+    if (!output.open(QIODevice::WriteOnly))
+        return false;
+    char block[64 * 1024];
+    for (;;) {
+        const qint64 got = input.read(block, sizeof block);
+        if (got < 0) {
+            output.cancelWriting();
+            return false;
+        }
+        if (got == 0)
+            break;
+        if (output.write(block, got) != got) {
+            output.cancelWriting();
+            return false;
+        }
+    }
+    return output.commit();
+}
+
+} // namespace saves
+
+SaveManager::SaveManager(QObject *parent)
+    : QObject(parent)
+{
+}
+
+void SaveManager::exportSave()
+{
+    const QString chosen = platform::dialogs().saveFileName(QObject::tr("Save as"), QString::fromLatin1(kBackupDir), saveFilter());
+    // The save file is tried before the dialog's answer is looked at.
+    if (!readable(gameSave()) || chosen.isNull()) {
+        emit infos(QObject::tr("Unable to export save file. (Error 001)"));
+        return;
+    }
+    // A backup always lands in the backup directory, whatever folder was picked.
+    const QString destination = QString::fromLatin1(kBackupPrefix) + QFileInfo(chosen).fileName();
+    debugLine(QStringLiteral("Exporter vers : "), destination);
+    // The backup directory is never created: without it the copy fails.
+    if (!QFileInfo(QString::fromLatin1(kBackupDir)).isDir() || !saves::replaceWithCopy(gameSave(), destination)) {
+        emit infos(QObject::tr("Unable to export save file. (Error 002)"));
+        return;
+    }
+    emit infos(QObject::tr("Save successfully exported."));
+    emit modified();
+}
+
+void SaveManager::importSave(QString path)
+{
+    debugLine(QStringLiteral("File to import :"), path);
+    if (!readable(path)) {
+        emit infos(QObject::tr("Unable to import save file. (Error 001)"));
+        return;
+    }
+    if (!saves::replaceWithCopy(path, gameSave())) {
+        emit infos(QObject::tr("Unable to import save file. (Error 002)"));
+        return;
+    }
+    emit infos(QObject::tr("Save successfully imported."));
+    emit modified();
+}
+
+void SaveManager::importExtSave()
+{
+    const QString chosen = platform::dialogs().openFileName(tr("Select save file"), QStringLiteral("."), saveFilter());
+    if (chosen.isNull() || !readable(chosen)) {
+        emit infos(QObject::tr("Unable to import save file. (Error 001)"));
+        return;
+    }
+    if (!saves::replaceWithCopy(chosen, gameSave())) {
+        emit infos(QObject::tr("Unable to import save file. (Error 2)"));
+        return;
+    }
+    emit infos(QObject::tr("Save successfully imported."));
+    emit modified();
+}
+
+void SaveManager::removeSave()
+{
+    const QString chosen = platform::dialogs().openFileName(tr("Select save file"), QString::fromLatin1(kBackupDir), saveFilter());
+    const bool qualifies = !chosen.isNull() && QFileInfo(chosen).isFile()
+        && chosen.contains(QLatin1String(kBackupDir), Qt::CaseSensitive);
+    if (!qualifies || !QFile::remove(chosen)) {
+        emit infos(QObject::tr("Unable to remove save file. (Error 003)"));
+        return;
+    }
+    emit infos(QObject::tr("Save succesfully removed."));
+    emit modified();
+}

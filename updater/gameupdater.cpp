@@ -1,0 +1,6 @@
+#include "updater/gameupdater.h"
+
+GameUpdater::GameUpdater(QObject *parent)
+    : QObject(parent)
+{
+}

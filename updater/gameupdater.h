@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QObject>
+#include <QString>
+
+class QUrl;
+
+// The launcher's engine: every operation that talks to the update server or
+// acts on the game installation. It reports to the window only through its
+// three signals. Each concern lives in a source file of its own in updater/.
+class GameUpdater : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit GameUpdater(QObject *parent = nullptr);
+
+signals:
+    void playOk(bool);
+    void downloadP(qint64, qint64);
+    void infos(QString);
+
+public slots:
+    void checkUpdate();
+    void forceUpdate();
+    void checkFile(QString filePath, QString md5, QString sha1);
+    void downloadFile(QString filePath);
+    void downloadFile(QString filePath, QString fileName, double totalToDownload, double nbDownloaded);
+    void gameStart();
+    QString fileChecksum(QString filePath, QCryptographicHash::Algorithm);
+    void downloadProgress(qint64 bytesReceived, qint64 bytesTotal);
+    void openSite();
+    void openWiki();
+    void openDiscord();
+    void setFullscreen(int screen);
+    void graph_fullscreen();
+    void graph_normal();
+    void graph_scale2();
+    void graph_scale3();
+
+public:
+    bool fullscreen() const { return m_fullscreen; }
+
+private:
+    // How the wait for one reply ended.
+    enum class FetchOutcome { Finished, Failed, Interrupted };
+    struct Fetched
+    {
+        FetchOutcome outcome = FetchOutcome::Failed;
+        QByteArray body;
+    };
+
+    // One GET with redirects followed, waiting in a local event loop.
+    Fetched fetch(const QString &url);
+    // Replaces `localPath` by `body` atomically; reports 005/007 itself.
+    void store(const QString &localPath, const QByteArray &body, bool gameFile);
+
+    void synchroniseFiles();
+    void removePreviousLauncher();
+    void swapInNewLauncher();
+    void storeGraphicsMode(const QString &mode);
+
+    bool m_fullscreen = false;
+};

@@ -1,0 +1,108 @@
+// The manifest synchronisation: every listed game file checked against its
+// digests and fetched again when it is missing or differs.
+
+#include "updater/gameupdater.h"
+
+#include "platform/log.h"
+#include "updater/paths.h"
+#include "updater/serverurls.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <tinyxml2.h>
+
+namespace {
+
+const char *const kManifestFile = "file_listing.xml";
+
+struct ManifestEntry
+{
+    QString name;
+    QString path;
+    QString md5;
+    QString sha1;
+};
+
+// Reads the four attributes in their order, logging each; false when one is
+// missing. An incomplete entry cannot be placed or verified and is skipped.
+bool readEntry(const tinyxml2::XMLElement *element, ManifestEntry &entry)
+{
+    const char *name = element->Attribute("Name");
+    debugLine(QStringLiteral("NAME : "), QString::fromUtf8(name));
+    const char *path = element->Attribute("Path");
+    debugLine(QStringLiteral("PATH : "), QString::fromUtf8(path));
+    const char *md5 = element->Attribute("MD5");
+    debugLine(QStringLiteral("MD5 server : "), QString::fromUtf8(md5));
+    const char *sha1 = element->Attribute("SHA1");
+    debugLine(QString::fromUtf8(sha1));
+    entry = {QString::fromUtf8(name), QString::fromUtf8(path), QString::fromUtf8(md5), QString::fromUtf8(sha1)};
+    return name && path && md5 && sha1;
+}
+
+// Whether the local copy may be read: inside the installation and not a
+// device or pipe that would never reach its end.
+bool readableInPlace(const QString &localPath)
+{
+    if (!paths::staysInside(localPath))
+        return false;
+    const QFileInfo info(localPath);
+    return !info.exists() || info.isFile() || info.isDir();
+}
+
+} // namespace
+
+void GameUpdater::synchroniseFiles()
+{
+    const QString base = server::baseUrl();
+    downloadFile(base + QString::fromLatin1(kManifestFile));
+
+    tinyxml2::XMLDocument manifest;
+    if (manifest.LoadFile(QFile::encodeName(QString::fromLatin1(kManifestFile)).constData()) != tinyxml2::XML_SUCCESS) {
+        emit infos(tr("Error in the update manifesto. (010)"));
+        emit playOk(true);
+        return;
+    }
+    const tinyxml2::XMLElement *root = manifest.FirstChildElement();
+    if (!root) {
+        emit infos(tr("Error in the update manifesto. (011)"));
+        emit playOk(true);
+        return;
+    }
+
+    double totalToDownload = 0;
+    for (auto *e = root->FirstChildElement("File"); e; e = e->NextSiblingElement("File"))
+        ++totalToDownload;
+    double nbDownloaded = 0;
+
+    for (auto *e = root->FirstChildElement("File"); e; e = e->NextSiblingElement("File")) {
+        ManifestEntry entry;
+        const bool complete = readEntry(e, entry);
+        const QString localPath = paths::manifestLocalPath(entry.path);
+        debugLine(QStringLiteral("LocalPath : "), localPath);
+
+        const bool inPlace = readableInPlace(localPath);
+        const QString localMd5 = inPlace ? fileChecksum(localPath, QCryptographicHash::Md5) : QString();
+        const QString localSha1 = inPlace ? fileChecksum(localPath, QCryptographicHash::Sha1) : QString();
+        const QFileInfo local(localPath);
+        debugLine(QStringLiteral("Size : "), QString::number(inPlace && local.isFile() ? local.size() : 0));
+        ++nbDownloaded;
+
+        if (!complete) {
+            debugLine(QStringLiteral("Entrée incomplète ignorée : "), entry.path);
+            continue;
+        }
+        if (entry.md5 == localMd5 && entry.sha1 == localSha1 && inPlace && local.exists())
+            continue;
+
+        const QString url = base + paths::manifestUrlPath(entry.path);
+        // An entry is never written outside the installation, whatever the
+        // manifest says.
+        if (!paths::staysInside(paths::downloadDirectory(url, entry.name, base) + entry.name)) {
+            debugLine(QStringLiteral("Chemin refusé : "), entry.path);
+            continue;
+        }
+        debugLine(QStringLiteral("Url : "), url);
+        downloadFile(url, entry.name, totalToDownload, nbDownloaded);
+    }
+}
