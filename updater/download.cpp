@@ -71,6 +71,18 @@ bool drain(QNetworkReply *reply, QByteArray &body)
     return got >= 0;
 }
 
+// Whether the body is as long as the server announced. A connection that
+// closes early can end a reply without an error; such a body is cut short
+// and must not replace a file.
+bool complete(QNetworkReply *reply, const QByteArray &body)
+{
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (!announced.isValid() || !(encoding.isEmpty() || encoding == "identity"))
+        return true;
+    return announced.toLongLong() == body.size();
+}
+
 } // namespace
 
 GameUpdater::Fetched GameUpdater::fetch(const QString &url)
@@ -116,7 +128,8 @@ GameUpdater::Fetched GameUpdater::fetch(const QString &url)
         reply->disconnect();
         reply->abort();
         result.outcome = FetchOutcome::Interrupted;
-    } else if (reply->error() != QNetworkReply::NoError || tooLarge || !drain(reply, result.body)) {
+    } else if (reply->error() != QNetworkReply::NoError || tooLarge || !drain(reply, result.body)
+               || !complete(reply, result.body)) {
         result.outcome = FetchOutcome::Failed;
     } else {
         result.outcome = FetchOutcome::Finished;
