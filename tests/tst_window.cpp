@@ -333,11 +333,11 @@ void WindowTest::widgetsAndTexts()
         QCOMPARE(link.first->text(), link.second);
         QVERIFY(link.first->isFlat());
         QVERIFY(!link.first->icon().pixmap(16, 16).isNull());
+        // Blanks and a last ";" do not change the sheet.
         QString sheet = link.first->styleSheet();
         sheet.remove(QLatin1Char(' '));
-        if (!sheet.endsWith(QLatin1String(";}")))
-            sheet.replace(QLatin1String("}"), QLatin1String(";}"));
-        QCOMPARE(sheet, QStringLiteral("QPushButton{border:none;background:transparent;}"));
+        sheet.replace(QLatin1String(";}"), QLatin1String("}"));
+        QCOMPARE(sheet, QStringLiteral("QPushButton{border:none;background:transparent}"));
     }
 
     QCOMPARE(l.status->text(), QStringLiteral("Checking new version."));
