@@ -363,6 +363,7 @@ void TranslationTest::launcherOpensFrenchTranslation()
     env.insert(QStringLiteral("LANG"), lang);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), config.path() + QStringLiteral("/cache"));
     env.insert(QStringLiteral("ZORVAN_UPDATE_URL"), updateServer().url());
 
     QProcess launcher;

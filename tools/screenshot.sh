@@ -116,7 +116,7 @@ fi
 rm -f "$out"
 # The launcher and the grabber share the virtual display; the launcher is
 # stopped by its own id once the picture is taken.
-env -u LC_ALL -u LANGUAGE LANG="$lang" QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" \
+env -u LC_ALL -u LANGUAGE LANG="$lang" QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" \
     ZORVAN_UPDATE_URL="$base" INSTALL="$install" LAUNCHER="$launcher" SHOT="$shot" OUT="$out" DELAY="$delay" \
     LOG="$work/launcher.log" \
     xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
