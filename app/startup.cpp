@@ -68,7 +68,11 @@ int launcherMain(int argc, char **argv)
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
     app.setStyleSheet(QString::fromLatin1(startup::kStyleSheet));
     app.setWindowIcon(QIcon(QStringLiteral(":/icon.ico")));
+    return runLauncher(app, settings);
+}
 
+int runLauncher(QCoreApplication &app, QSettings &settings)
+{
     auto *updater = new GameUpdater(nullptr);
     auto *saves = new SaveManager(nullptr);
     debugLine(QStringLiteral("Démarrage du launcher"));

@@ -24,3 +24,8 @@ void installTranslation(QCoreApplication &app, QTranslator &translator);
 
 // The launcher's whole run, from identity to the end of the event loop.
 int launcherMain(int argc, char **argv);
+
+// The run once the application object stands: engine objects, window,
+// wiring, the start-up check, then the event loop unless a quit was asked
+// for during the check. Returns the exit code.
+int runLauncher(QCoreApplication &app, QSettings &settings);
