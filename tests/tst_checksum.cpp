@@ -11,14 +11,6 @@ using Behaviour = LoopbackHttpServer::Behaviour;
 
 namespace {
 
-QStringList texts(const QSignalSpy &spy)
-{
-    QStringList result;
-    for (const QList<QVariant> &args : spy)
-        result << args.at(0).toString();
-    return result;
-}
-
 QStringList twice(const QString &line)
 {
     return QStringList{line, line};

@@ -11,18 +11,6 @@
 
 using Behaviour = LoopbackHttpServer::Behaviour;
 
-namespace {
-
-QStringList texts(const QSignalSpy &spy)
-{
-    QStringList result;
-    for (const QList<QVariant> &args : spy)
-        result << args.at(0).toString();
-    return result;
-}
-
-} // namespace
-
 class DownloadTest : public QObject
 {
     Q_OBJECT

@@ -20,14 +20,6 @@ const QString kVersionStatus = QStringLiteral("Downloading  version.txt...");
 const QString kManifestStatus = QStringLiteral("Downloading  file_listing.xml...");
 const QString kHashLine = QStringLiteral("Vérification du hash de ");
 
-QStringList texts(const QSignalSpy &spy)
-{
-    QStringList result;
-    for (const QList<QVariant> &args : spy)
-        result << args.at(0).toString();
-    return result;
-}
-
 // One "File" element; `omit` names an attribute to leave out.
 QByteArray fileElement(const QString &name, const QString &path, const QString &md5, const QString &sha1,
                        const QString &omit = QString())

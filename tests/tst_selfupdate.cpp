@@ -31,14 +31,6 @@ const QString kError009 = QStringLiteral("Error in the update manifesto (009).")
 const QByteArray kOldBytes = "#!/bin/sh\n: > started-by-old\n";
 const QByteArray kNewBytes = "#!/bin/sh\n: > started-by-new\n";
 
-QStringList texts(const QSignalSpy &spy)
-{
-    QStringList result;
-    for (const QList<QVariant> &args : spy)
-        result << args.at(0).toString();
-    return result;
-}
-
 QByteArray readFile(const QString &path)
 {
     QFile file(path);

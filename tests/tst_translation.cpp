@@ -55,14 +55,6 @@ void clearLocaleVariables()
     }
 }
 
-QStringList texts(const QSignalSpy &spy)
-{
-    QStringList result;
-    for (const QList<QVariant> &args : spy)
-        result << args.at(0).toString();
-    return result;
-}
-
 void placeTranslation(const TempInstallation &install, const QString &name)
 {
     QDir().mkpath(QFileInfo(install.absolute(name)).absolutePath());

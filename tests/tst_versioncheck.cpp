@@ -16,14 +16,6 @@ const QString kLatest = "You have the latest version.";
 const QString kFinished = "Update finished. You have the latest version.";
 const QString k009 = "Error in the update manifesto (009).";
 
-QStringList texts(const QSignalSpy &spy)
-{
-    QStringList result;
-    for (const QList<QVariant> &args : spy)
-        result << args.at(0).toString();
-    return result;
-}
-
 } // namespace
 
 class VersionCheckTest : public QObject

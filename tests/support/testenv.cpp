@@ -184,3 +184,13 @@ void clearQuitRequest()
     QCoreApplication::exec();
     lifecycle::reset();
 }
+
+#include <QSignalSpy>
+
+QStringList texts(const QSignalSpy &spy)
+{
+    QStringList result;
+    for (const QList<QVariant> &args : spy)
+        result << args.at(0).toString();
+    return result;
+}

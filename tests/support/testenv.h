@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+class QSignalSpy;
+
 #include <memory>
 
 // The one loopback update server of a test process. The launcher reads its
@@ -82,6 +84,10 @@ public:
 QByteArray manifestFor(const QList<QPair<QString, QByteArray>> &files);
 QString md5Hex(const QByteArray &content);
 QString sha1Hex(const QByteArray &content);
+
+// The first argument of every emission recorded by `spy`: the status texts
+// of an infos(QString) spy, in order.
+QStringList texts(const QSignalSpy &spy);
 
 // Forgets a quit request made by a test: the toolkit's (which would end
 // every later local event loop at once) and the launcher's own.
