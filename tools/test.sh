@@ -29,7 +29,10 @@ if [ "${ZORVAN_SKIP_SANITIZERS:-0}" != 1 ]; then
     echo "== sanitizer build"
     zorvan_build build-asan -DCMAKE_BUILD_TYPE=Debug -DZORVAN_SANITIZE=ON
     echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-    export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}
+    # Leak detection stays on; only the toolkit's own platform plug-in and
+    # D-Bus allocations are suppressed.
+    export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+    export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$zorvan_root/tests/e2e/lsan.supp}
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
     (cd build-asan && ctest --output-on-failure -j"$jobs" --timeout 900)
 fi
