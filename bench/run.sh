@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# The launcher's performance figures, each a ratio against a baseline
+# measured in the same run (md5sum + sha1sum, curl). Needs about 3 GiB of
+# free space under /tmp; takes a few minutes.
+#
+#   bench/run.sh
+set -euo pipefail
+zorvan_root=$(cd "$(dirname "$0")/.." && pwd)
+source "$zorvan_root/tools/lib/deps.sh"
+zorvan_install_missing
+zorvan_build "$zorvan_root/build-bench" -DCMAKE_BUILD_TYPE=Release -DZORVAN_BUILD_TESTS=OFF
+work=$(mktemp -d /tmp/zorvan-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+"$zorvan_root/build-bench/bench/zorvan-bench" "$work" "$zorvan_root/build-bench/tools/loopserver/zorvan-serve"
