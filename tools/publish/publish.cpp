@@ -6,59 +6,91 @@
 // GAME_DIR is then what the update server serves below its base URL.
 // Bad input (an unreadable file, a name the launcher cannot place, a link
 // leading out of the build) is refused and nothing is written.
+//
+// Names are checked against the base URL the launcher uses: the shipped
+// one, or ZORVAN_UPDATE_URL when set, as for the launcher itself.
 
-#include "updater/paths.h"
+#include "buildtree.h"
+#include "manifestxml.h"
+#include "naming.h"
+#include "versionbump.h"
+
+#include "updater/serverurls.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTextStream>
 
-#include <tinyxml2.h>
-
 namespace {
 
-QTextStream &err()
-{
-    static QTextStream stream(stderr);
-    return stream;
-}
+const char *const kUsage = "usage: zorvan-publish GAME_DIR [--set-version TEXT | --bump-version]";
 
 int fail(const QString &message)
 {
-    err() << "zorvan-publish: " << message << Qt::endl;
+    QTextStream(stderr) << "zorvan-publish: " << message << Qt::endl;
     return 1;
 }
 
-QString digest(const QString &path, QCryptographicHash::Algorithm algorithm, bool *ok)
+// Both digests of one file from a single read in blocks; false when the
+// file cannot be read to its end.
+bool digest(const QString &path, publish::PublishedFile &file, qint64 &bytes)
 {
-    QFile file(path);
-    QCryptographicHash hash(algorithm);
-    *ok = file.open(QIODevice::ReadOnly) && hash.addData(&file) && file.atEnd();
-    return QString::fromLatin1(hash.result().toHex());
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return false;
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    QCryptographicHash sha1(QCryptographicHash::Sha1);
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    qint64 n = 0;
+    while ((n = in.read(block.data(), block.size())) > 0) {
+        md5.addData(block.constData(), int(n));
+        sha1.addData(block.constData(), int(n));
+        bytes += n;
+    }
+    if (n < 0 || !in.atEnd())
+        return false;
+    file.md5 = md5.result().toHex();
+    file.sha1 = sha1.result().toHex();
+    return true;
 }
 
-// Why the launcher could not place `relative`, or an empty text.
-QString unplaceable(const QString &relative)
+// The version text the run is to write: null for none, or an error message
+// in `error`.
+QString requestedVersion(const QStringList &options, const QDir &build, QString &error)
 {
-    const QString name = relative.section(QLatin1Char('/'), -1);
-    for (const QChar c : relative) {
-        if (c.unicode() < 0x20 || c == QLatin1Char('\\'))
-            return QStringLiteral("a control character or \"\\\" in its name");
+    if (options.isEmpty())
+        return QString();
+    QString version;
+    if (options.size() == 2 && options.at(0) == QLatin1String("--set-version")) {
+        version = options.at(1);
+    } else if (options.size() == 1 && options.at(0) == QLatin1String("--bump-version")) {
+        QFile current(build.filePath(QStringLiteral("version.txt")));
+        if (!current.open(QIODevice::ReadOnly)) {
+            error = QStringLiteral("--bump-version needs a readable version.txt in ") + build.path();
+            return QString();
+        }
+        const QString text = QString::fromUtf8(current.readAll()).trimmed();
+        version = publish::bumpedVersion(text);
+        if (version.isNull()) {
+            error = QStringLiteral("version.txt holds no number to bump: \"%1\"").arg(text);
+            return QString();
+        }
+    } else {
+        error = QString::fromLatin1(kUsage);
+        return QString();
     }
-    if (!paths::staysInside(relative))
-        return QStringLiteral("a path that leaves the installation");
-    // The launcher finds the file's directory by removing every occurrence
-    // of its name from the URL; the name must therefore occur only at the end.
-    const QString url = QStringLiteral("http://server/game/") + relative;
-    if (paths::downloadDirectory(url, name, QStringLiteral("http://server/game/")) + name != relative)
-        return QStringLiteral("a name that also occurs in its directory part");
-    return QString();
+    if (version.trimmed().isEmpty() || version.contains(QLatin1Char('\n')) || version.contains(QLatin1Char('\r')))
+        error = QStringLiteral("a version is one non-empty line of text");
+    return version;
+}
+
+bool writeWhole(QSaveFile &file, const QByteArray &content)
+{
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 } // namespace
@@ -67,84 +99,49 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
-    if (args.isEmpty() || args.size() > 3)
-        return fail(QStringLiteral("usage: zorvan-publish GAME_DIR [--set-version TEXT | --bump-version]"));
+    if (args.isEmpty() || args.at(0).startsWith(QLatin1String("--")))
+        return fail(QString::fromLatin1(kUsage));
     const QDir build(args.at(0));
-    if (!build.exists())
+    if (!QFileInfo(args.at(0)).isDir())
         return fail(QStringLiteral("no such directory: ") + args.at(0));
 
-    QString newVersion;
-    if (args.size() >= 2) {
-        if (args.at(1) == QLatin1String("--set-version") && args.size() == 3) {
-            newVersion = args.at(2);
-        } else if (args.at(1) == QLatin1String("--bump-version") && args.size() == 2) {
-            QFile current(build.filePath(QStringLiteral("version.txt")));
-            if (!current.open(QIODevice::ReadOnly))
-                return fail(QStringLiteral("--bump-version needs a version.txt in the build"));
-            const QString text = QString::fromUtf8(current.readAll()).trimmed();
-            const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^(.*?)(\\d+)(\\D*)$")).match(text);
-            if (!m.hasMatch())
-                return fail(QStringLiteral("version.txt holds no number to bump: ") + text);
-            newVersion = m.captured(1) + QString::number(m.captured(2).toULongLong() + 1) + m.captured(3);
-        } else {
-            return fail(QStringLiteral("usage: zorvan-publish GAME_DIR [--set-version TEXT | --bump-version]"));
-        }
-        if (newVersion.isEmpty() || newVersion.contains(QLatin1Char('\n')))
-            return fail(QStringLiteral("a version is one line of text"));
-    }
+    QString error;
+    const QString version = requestedVersion(args.mid(1), build, error);
+    if (!error.isEmpty())
+        return fail(error);
 
-    QStringList files;
-    QDirIterator walk(build.path(), QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    const QString buildRoot = QFileInfo(build.path()).canonicalFilePath() + QLatin1Char('/');
-    while (walk.hasNext()) {
-        const QString path = walk.next();
-        const QString relative = build.relativeFilePath(path);
-        if (relative == QLatin1String("file_listing.xml") || relative == QLatin1String("version.txt"))
-            continue;
-        if (!QFileInfo(path).canonicalFilePath().startsWith(buildRoot))
-            return fail(QStringLiteral("a link that leads out of the build: ") + relative);
-        const QString why = unplaceable(relative);
+    const publish::BuildFiles listing = publish::listBuild(build.path());
+    if (!listing.error.isEmpty())
+        return fail(listing.error);
+    const QString baseUrl = server::baseUrl();
+    for (const QString &relative : listing.files) {
+        const QString why = publish::whyUnplaceable(relative, baseUrl);
         if (!why.isEmpty())
-            return fail(relative + QStringLiteral(": ") + why);
-        files << relative;
+            return fail(relative + QStringLiteral(": the launcher cannot fetch this file: ") + why);
     }
-    files.sort();
 
-    tinyxml2::XMLDocument manifest;
-    manifest.InsertEndChild(manifest.NewDeclaration());
-    tinyxml2::XMLElement *root = manifest.NewElement("Files");
-    manifest.InsertEndChild(root);
+    QList<publish::PublishedFile> files;
     qint64 bytes = 0;
-    for (const QString &relative : files) {
-        const QString path = build.filePath(relative);
-        bool md5Ok = false;
-        bool sha1Ok = false;
-        const QString md5 = digest(path, QCryptographicHash::Md5, &md5Ok);
-        const QString sha1 = digest(path, QCryptographicHash::Sha1, &sha1Ok);
-        if (!md5Ok || !sha1Ok)
-            return fail(QStringLiteral("cannot read ") + relative);
-        bytes += QFileInfo(path).size();
-        tinyxml2::XMLElement *file = manifest.NewElement("File");
-        file->SetAttribute("Name", relative.section(QLatin1Char('/'), -1).toUtf8().constData());
-        file->SetAttribute("Path", (QString::fromLatin1(paths::kServerGameDir) + relative).toUtf8().constData());
-        file->SetAttribute("MD5", md5.toLatin1().constData());
-        file->SetAttribute("SHA1", sha1.toLatin1().constData());
-        root->InsertEndChild(file);
+    for (const QString &relative : listing.files) {
+        publish::PublishedFile file{relative, {}, {}};
+        if (!digest(build.filePath(relative), file, bytes))
+            return fail(relative + QStringLiteral(": cannot read the file"));
+        files << file;
     }
 
-    tinyxml2::XMLPrinter printer;
-    manifest.Print(&printer);
-    QSaveFile out(build.filePath(QStringLiteral("file_listing.xml")));
-    if (!out.open(QIODevice::WriteOnly) || out.write(printer.CStr(), printer.CStrSize() - 1) != printer.CStrSize() - 1
-        || !out.commit())
-        return fail(QStringLiteral("cannot write file_listing.xml"));
-    if (!newVersion.isNull()) {
-        QSaveFile version(build.filePath(QStringLiteral("version.txt")));
-        const QByteArray text = newVersion.toUtf8() + '\n';
-        if (!version.open(QIODevice::WriteOnly) || version.write(text) != text.size() || !version.commit())
-            return fail(QStringLiteral("cannot write version.txt"));
-    }
+    // Both files are written out before either takes its name, so a failure
+    // leaves the build as it was.
+    QSaveFile manifest(build.filePath(QStringLiteral("file_listing.xml")));
+    if (!writeWhole(manifest, publish::manifestXml(files)))
+        return fail(QStringLiteral("cannot write ") + manifest.fileName());
+    QSaveFile versionFile(build.filePath(QStringLiteral("version.txt")));
+    if (!version.isNull() && !writeWhole(versionFile, version.toUtf8() + '\n'))
+        return fail(QStringLiteral("cannot write ") + versionFile.fileName());
+    // The version goes last: a launcher that sees it finds the manifest ready.
+    if (!manifest.commit() || (!version.isNull() && !versionFile.commit()))
+        return fail(QStringLiteral("cannot write the manifest or the version file in ") + build.path());
+
     QTextStream(stdout) << "published " << files.size() << " files, " << bytes << " bytes"
-                        << (newVersion.isNull() ? QString() : QStringLiteral(", version ") + newVersion) << Qt::endl;
+                        << (version.isNull() ? QString() : QStringLiteral(", version ") + version) << Qt::endl;
     return 0;
 }

@@ -1,0 +1,92 @@
+#include "buildtree.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+
+namespace publish {
+
+namespace {
+
+class Walk
+{
+public:
+    explicit Walk(const QString &root)
+        : m_root(root)
+        , m_canonicalRoot(QFileInfo(root).canonicalFilePath())
+    {
+    }
+
+    BuildFiles run()
+    {
+        enter(QString());
+        if (!m_result.error.isEmpty())
+            m_result.files.clear();
+        m_result.files.sort();
+        return m_result;
+    }
+
+private:
+    bool inside(const QString &canonical) const
+    {
+        return canonical == m_canonicalRoot || canonical.startsWith(m_canonicalRoot + QLatin1Char('/'));
+    }
+
+    void fail(const QString &relative, const QString &why)
+    {
+        if (m_result.error.isEmpty())
+            m_result.error = relative + QStringLiteral(": ") + why;
+    }
+
+    // Lists the directory at `relative` ("" for the top) and what lies below.
+    void enter(const QString &relative)
+    {
+        const QDir dir(relative.isEmpty() ? m_root : m_root + QLatin1Char('/') + relative);
+        const QString canonical = QFileInfo(dir.path()).canonicalFilePath();
+        if (m_open.contains(canonical))
+            return fail(relative, QStringLiteral("a link that leads back into its own directory"));
+        if (!dir.isReadable())
+            return fail(relative.isEmpty() ? dir.path() : relative, QStringLiteral("cannot read the directory"));
+        m_open.insert(canonical);
+        const QFileInfoList entries =
+            dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QFileInfo &entry : entries) {
+            if (!m_result.error.isEmpty())
+                break;
+            visit(entry, relative.isEmpty() ? entry.fileName() : relative + QLatin1Char('/') + entry.fileName());
+        }
+        m_open.remove(canonical);
+    }
+
+    void visit(const QFileInfo &entry, const QString &relative)
+    {
+        if (relative == QLatin1String("file_listing.xml") || relative == QLatin1String("version.txt"))
+            return;
+        if (entry.isSymLink()) {
+            const QString target = entry.canonicalFilePath();
+            if (target.isEmpty())
+                return fail(relative, QStringLiteral("a link to nothing"));
+            if (!inside(target))
+                return fail(relative, QStringLiteral("a link that leads out of the build, to ") + target);
+        }
+        if (entry.isDir())
+            return enter(relative);
+        if (!entry.isFile())
+            return fail(relative, QStringLiteral("not a regular file"));
+        m_result.files << relative;
+    }
+
+    const QString m_root;
+    const QString m_canonicalRoot;
+    QSet<QString> m_open;
+    BuildFiles m_result;
+};
+
+} // namespace
+
+BuildFiles listBuild(const QString &root)
+{
+    return Walk(root).run();
+}
+
+} // namespace publish
