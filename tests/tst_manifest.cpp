@@ -2,6 +2,7 @@
 // loopback server and a temporary installation.
 
 #include "support/testenv.h"
+#include "platform/replacefile.h"
 #include "updater/gameupdater.h"
 
 #include <QCoreApplication>
@@ -79,9 +80,11 @@ void differingVersions(const TempInstallation &install, const ServedTree &served
     install.write("localversion.txt", "1.0\n");
 }
 
-// The run ends on the finishing text and records the server's version.
+// The run ends on the finishing text and records the server's version, once
+// what it wrote has been forced to the disk.
 void verifyRecorded(const TempInstallation &install, const RunResult &run, const QByteArray &version = "2.0\n")
 {
+    QVERIFY(!platform::hasUnflushedReplacements());
     QVERIFY(!run.statuses.isEmpty());
     QCOMPARE(run.statuses.last(), kFinished);
     QCOMPARE(install.read("localversion.txt"), version);

@@ -4,6 +4,7 @@
 
 #include "platform/lifecycle.h"
 #include "platform/log.h"
+#include "platform/replacefile.h"
 #include "updater/paths.h"
 #include "updater/serverurls.h"
 
@@ -13,7 +14,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QUrl>
 
 #include <limits>
@@ -21,8 +21,9 @@
 namespace {
 
 // What the reply may hold before we read it; keeps the network thread from
-// buffering a large body a second time.
-constexpr qint64 kReplyBufferSize = 4 * 1024 * 1024;
+// buffering a large body a second time. 1 MiB keeps both threads busy on a
+// fast link; larger buffers only add memory and make the transfer jerkier.
+constexpr qint64 kReplyBufferSize = 1024 * 1024;
 
 // The largest body a QByteArray can hold.
 constexpr qint64 kMaxBody = std::numeric_limits<int>::max() - 64;
@@ -143,21 +144,20 @@ GameUpdater::Fetched GameUpdater::fetch(const QString &url)
 void GameUpdater::store(const QString &localPath, const QByteArray &body, bool gameFile)
 {
     const DownloadTexts &texts = textsFor(gameFile);
-    // The file is replaced as a whole: the new content goes to a temporary
-    // file beside it and takes the file's name only once completely written,
-    // so a failed or partial write leaves the previous file as it was.
+    // The file is replaced as a whole, so a failed or partial write leaves
+    // the previous file as it was. Something that is not a writable regular
+    // file is never replaced.
     const QFileInfo existing(localPath);
-    QSaveFile file(localPath);
+    platform::FileReplacement file(localPath);
     const bool openable = paths::staysInside(localPath)
         && (!existing.exists() || (existing.isFile() && existing.isWritable()));
-    if (!openable || !file.open(QIODevice::WriteOnly)) {
+    if (!openable || !file.open()) {
         emit infos(tr(texts.openError));
         emit playOk(true);
         return;
     }
     debugLine(QStringLiteral("Ecriture de "), localPath);
-    if (file.write(body) != body.size() || !file.commit()) {
-        file.cancelWriting();
+    if (!file.commit(body)) {
         emit infos(tr(texts.writeError));
         emit playOk(true);
     }

@@ -6,6 +6,7 @@
 #include "platform/fileops.h"
 #include "platform/lifecycle.h"
 #include "platform/process.h"
+#include "platform/replacefile.h"
 
 #include <QFile>
 
@@ -36,8 +37,12 @@ void GameUpdater::swapInNewLauncher()
     // single rename, so the installation always holds a launcher that starts.
     // A leftover old build (still running, say) blocks the swap; the same
     // build then restarts and the swap is tried again at the next run.
-    if (!QFile::exists(current) || platform::addFileName(current, old))
+    // The new build is on the disk before it takes the name, so that not
+    // even a power cut leaves a launcher that does not start.
+    if (!QFile::exists(current) || platform::addFileName(current, old)) {
+        platform::flushFile(fresh);
         platform::renameReplacing(fresh, current);
+    }
 
     platform::dialogs().information(QObject::tr("A new launcher update is available. The program will restart."));
     platform::startDetached(current);

@@ -3,6 +3,7 @@
 #include "updater/gameupdater.h"
 
 #include "platform/log.h"
+#include "platform/replacefile.h"
 #include "updater/serverurls.h"
 #include "updater/versionfile.h"
 
@@ -35,6 +36,10 @@ void GameUpdater::checkUpdate()
             emit playOk(true);
         } else {
             synchroniseFiles();
+            // The files fetched reach the disk before the new version is
+            // recorded, so that not even a power cut can leave that record
+            // over files that never got there.
+            platform::flushReplacedFiles();
         }
 
         // Recording the version comes last: a run cut short before this point
