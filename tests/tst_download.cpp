@@ -4,6 +4,8 @@
 #include "platform/lifecycle.h"
 #include "updater/gameupdater.h"
 
+#include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
@@ -30,7 +32,18 @@ private slots:
     void progressIsRelayed();
     void quitDuringWaitWritesNothing();
     void destinationOutsideInstallationIsRefused();
+    void managersAreNotKept_data();
+    void managersAreNotKept();
 };
+
+namespace {
+
+int threadCount()
+{
+    return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+}
+
+} // namespace
 
 void DownloadTest::plainDownloadStoresBody_data()
 {
@@ -257,6 +270,52 @@ void DownloadTest::destinationOutsideInstallationIsRefused()
     QCOMPARE(infos.last().at(0).toString(), QString("Error when opening file (007). Local version available."));
     QVERIFY(!QFileInfo::exists(install.absolute("../../escape")));
     QVERIFY(!QFileInfo::exists(install.absolute("../escape")));
+}
+
+void DownloadTest::managersAreNotKept_data()
+{
+    QTest::addColumn<bool>("insideEventLoop");
+    QTest::newRow("called directly, as at start-up") << false;
+    QTest::newRow("from a running event loop, as Repair") << true;
+}
+
+// Every manager runs a network thread until it is disposed of. A run of many
+// downloads (a Repair goes through thousands of files) must not keep them,
+// whether it runs before the main event loop or inside it.
+void DownloadTest::managersAreNotKept()
+{
+    QFETCH(bool, insideEventLoop);
+    TempInstallation install;
+    ServedTree served;
+    served.write("Data/f.dat", "x");
+    GameUpdater updater;
+    // Threads the toolkit starts once and keeps are not counted.
+    updater.downloadFile(served.url("Data/f.dat"), "f.dat", 1, 1);
+    QCoreApplication::processEvents();
+    const int before = threadCount();
+
+    int most = 0;
+    const auto run = [&]() {
+        for (int i = 0; i < 40; ++i) {
+            updater.downloadFile(served.url("Data/f.dat"), "f.dat", 40, i + 1);
+            most = qMax(most, threadCount());
+        }
+    };
+    if (insideEventLoop) {
+        QEventLoop loop;
+        QTimer::singleShot(0, &loop, [&]() {
+            run();
+            loop.quit();
+        });
+        loop.exec();
+    } else {
+        run();
+    }
+
+    QVERIFY2(most <= before + 1, qPrintable(QStringLiteral("%1 threads at most, %2 before").arg(most).arg(before)));
+    // The last one goes at the next turn of the event loop.
+    QTRY_COMPARE(threadCount(), before);
+    QCOMPARE(install.read("Data/f.dat"), QByteArray("x"));
 }
 
 QTEST_MAIN(DownloadTest)

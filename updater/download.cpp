@@ -17,6 +17,7 @@
 #include <QUrl>
 
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -97,10 +98,15 @@ GameUpdater::Fetched GameUpdater::fetch(const QString &url)
     QT_WARNING_DISABLE_DEPRECATED
     request.setAttribute(QNetworkRequest::FollowRedirectsAttribute, true);
     QT_WARNING_POP
-    QNetworkAccessManager manager;
+    // A manager of the call's own: nothing is shared between downloads.
+    auto manager = std::make_unique<QNetworkAccessManager>();
 
-    QNetworkReply *reply = manager.get(request);
+    QNetworkReply *reply = manager->get(request);
     reply->setReadBufferSize(kReplyBufferSize);
+    // Disposing of a manager waits for its network thread to end. The
+    // previous download's goes now that this request is on its way, so that
+    // the wait overlaps with this transfer instead of adding to each file.
+    disposeRetiredManager();
     bool tooLarge = false;
 
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
@@ -138,7 +144,23 @@ GameUpdater::Fetched GameUpdater::fetch(const QString &url)
     if (result.outcome != FetchOutcome::Finished)
         result.body.clear();
     reply->deleteLater();
+    retire(std::move(manager));
     return result;
+}
+
+void GameUpdater::retire(std::unique_ptr<QNetworkAccessManager> manager)
+{
+    disposeRetiredManager();
+    m_retiredManager = std::move(manager);
+    // Gone at the next download, or at the next turn of whatever event loop
+    // runs, whichever comes first. A posted call is delivered by nested loops
+    // too, where a deferred deletion would wait for the outermost one.
+    QMetaObject::invokeMethod(this, &GameUpdater::disposeRetiredManager, Qt::QueuedConnection);
+}
+
+void GameUpdater::disposeRetiredManager()
+{
+    m_retiredManager.reset();
 }
 
 void GameUpdater::store(const QString &localPath, const QByteArray &body, bool gameFile)

@@ -1,6 +1,10 @@
 #include "updater/gameupdater.h"
 
+#include <QNetworkAccessManager>
+
 GameUpdater::GameUpdater(QObject *parent)
     : QObject(parent)
 {
 }
+
+GameUpdater::~GameUpdater() = default;

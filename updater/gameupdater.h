@@ -5,6 +5,9 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
+class QNetworkAccessManager;
 class QUrl;
 
 // The launcher's engine: every operation that talks to the update server or
@@ -16,6 +19,7 @@ class GameUpdater : public QObject
 
 public:
     explicit GameUpdater(QObject *parent = nullptr);
+    ~GameUpdater() override;
 
 signals:
     void playOk(bool);
@@ -56,6 +60,9 @@ private:
     Fetched fetch(const QString &url);
     // Replaces `localPath` by `body` atomically; reports 005/007 itself.
     void store(const QString &localPath, const QByteArray &body, bool gameFile);
+    // Hands a finished download's manager over for disposal; see fetch().
+    void retire(std::unique_ptr<QNetworkAccessManager> manager);
+    void disposeRetiredManager();
 
     void synchroniseFiles();
     void removePreviousLauncher();
@@ -63,4 +70,7 @@ private:
     void storeGraphicsMode(const QString &mode);
 
     bool m_fullscreen = false;
+    // The manager of the last download, no longer used by anything, until
+    // it is disposed of.
+    std::unique_ptr<QNetworkAccessManager> m_retiredManager;
 };
