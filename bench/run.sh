@@ -11,4 +11,4 @@ zorvan_install_missing
 zorvan_build "$zorvan_root/build-bench" -DCMAKE_BUILD_TYPE=Release -DZORVAN_BUILD_TESTS=OFF
 work=$(mktemp -d /tmp/zorvan-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-"$zorvan_root/build-bench/bench/zorvan-bench" "$work" "$zorvan_root/build-bench/tools/loopserver/zorvan-serve"
+"$zorvan_root/build-bench/bench/zorvan-bench" "$work"

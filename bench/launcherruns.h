@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace bench {
+
+// Seconds of one Repair of the up-to-date installation in `installDir`
+// (the working directory meanwhile): the version and the manifest are
+// fetched, every listed file is hashed twice, and nothing is downloaded.
+double launcherVerification(const QString &installDir, int expectedFiles);
+
+// Seconds the launcher's game-file download takes to fetch `files` (paths
+// below `base`) one after another into `intoDir`.
+double launcherDownloads(const QString &base, const QStringList &files, const QString &intoDir);
+
+// Child mode: downloads the file at `relative` below `base` into the
+// working directory and prints "RSS_BEFORE_KIB PEAK_KIB" of this process.
+int downloadOnceReportingMemory(const QString &base, const QString &relative);
+
+// Drops the launcher's debug output, counting the digests it reports.
+void silenceLauncherLog();
+
+} // namespace bench
