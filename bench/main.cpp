@@ -103,20 +103,15 @@ struct Downloads
     // inodes freed in the last minute) and would penalise whoever runs next.
     void measure(const QString &base, const QStringList &files, const QString &runs, int round, bool keepFiles)
     {
-        const auto curlRun = [&]() {
-            const QString into = QStringLiteral("%1/curl-%2").arg(runs).arg(round);
+        const auto run = [&](const char *who, double &bestTime, double (*download)(const QString &, const QStringList &, const QString &)) {
+            const QString into = QStringLiteral("%1/%2-%3").arg(runs, QLatin1String(who)).arg(round);
             ::sync();
-            curl = qMin(curl, bench::curlDownloads(base, files, into));
+            bestTime = qMin(bestTime, download(base, files, into));
             if (!keepFiles)
                 QDir(into).removeRecursively();
         };
-        const auto launcherRun = [&]() {
-            const QString into = QStringLiteral("%1/launcher-%2").arg(runs).arg(round);
-            ::sync();
-            launcher = qMin(launcher, bench::launcherDownloads(base, files, into));
-            if (!keepFiles)
-                QDir(into).removeRecursively();
-        };
+        const auto curlRun = [&]() { run("curl", curl, bench::curlDownloads); };
+        const auto launcherRun = [&]() { run("launcher", launcher, bench::launcherDownloads); };
         if (round % 2 == 0) {
             curlRun();
             launcherRun();

@@ -66,9 +66,12 @@ private:
     static void addStrategies();
 };
 
+// One row for each way of making the new file.
 void ReplaceFileTest::addStrategies()
 {
     QTest::addColumn<Strategy>("strategy");
+    QTest::newRow("automatic") << Strategy::Automatic;
+    QTest::newRow("named") << Strategy::NamedTemporary;
 }
 
 void ReplaceFileTest::replacesWhole_data()
@@ -153,8 +156,6 @@ void ReplaceFileTest::keepsPermissions()
 void ReplaceFileTest::uncommittedLeavesNothing_data()
 {
     addStrategies();
-    QTest::newRow("automatic") << Strategy::Automatic;
-    QTest::newRow("named") << Strategy::NamedTemporary;
 }
 
 void ReplaceFileTest::uncommittedLeavesNothing()
@@ -174,8 +175,6 @@ void ReplaceFileTest::uncommittedLeavesNothing()
 void ReplaceFileTest::missingDirectoryCannotOpen_data()
 {
     addStrategies();
-    QTest::newRow("automatic") << Strategy::Automatic;
-    QTest::newRow("named") << Strategy::NamedTemporary;
 }
 
 void ReplaceFileTest::missingDirectoryCannotOpen()
@@ -191,8 +190,6 @@ void ReplaceFileTest::missingDirectoryCannotOpen()
 void ReplaceFileTest::fullDiskKeepsOldFile_data()
 {
     addStrategies();
-    QTest::newRow("automatic") << Strategy::Automatic;
-    QTest::newRow("named") << Strategy::NamedTemporary;
 }
 
 void ReplaceFileTest::fullDiskKeepsOldFile()
