@@ -19,6 +19,8 @@ Q_DECLARE_METATYPE(Strategy)
 
 namespace {
 
+const QByteArray kOld = "the old build, longer than some new ones";
+
 QByteArray readAll(const QString &path)
 {
     QFile file(path);
@@ -37,10 +39,10 @@ QStringList entries(const QString &directory)
     return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-mode_t modeOf(const QString &path)
+int modeOf(const QString &path)
 {
     struct stat info;
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : 0;
 }
 
 } // namespace
@@ -50,187 +52,114 @@ class ReplaceFileTest : public QObject
     Q_OBJECT
 
 private slots:
-    void replacesWhole_data();
-    void replacesWhole();
-    void keepsPermissions_data();
-    void keepsPermissions();
-    void uncommittedLeavesNothing_data();
-    void uncommittedLeavesNothing();
-    void missingDirectoryCannotOpen_data();
-    void missingDirectoryCannotOpen();
-    void fullDiskKeepsOldFile_data();
-    void fullDiskKeepsOldFile();
-    void flushBookkeeping();
-
-private:
-    static void addStrategies();
-};
-
-// One row for each way of making the new file.
-void ReplaceFileTest::addStrategies()
-{
-    QTest::addColumn<Strategy>("strategy");
-    QTest::newRow("automatic") << Strategy::Automatic;
-    QTest::newRow("named") << Strategy::NamedTemporary;
-}
-
-void ReplaceFileTest::replacesWhole_data()
-{
-    QTest::addColumn<Strategy>("strategy");
-    QTest::addColumn<bool>("existing");
-    QTest::addColumn<QByteArray>("content");
-    const QByteArray big(3 * 1024 * 1024 + 7, 'z');
-    for (const Strategy strategy : {Strategy::Automatic, Strategy::NamedTemporary}) {
-        const char *tag = strategy == Strategy::Automatic ? "automatic" : "named";
-        QTest::addRow("%s, new file", tag) << strategy << false << QByteArray("fresh");
-        QTest::addRow("%s, existing file", tag) << strategy << true << QByteArray("replacement");
-        QTest::addRow("%s, existing file, empty body", tag) << strategy << true << QByteArray();
-        QTest::addRow("%s, existing file, several MiB", tag) << strategy << true << big;
-    }
-}
-
-void ReplaceFileTest::replacesWhole()
-{
-    QFETCH(Strategy, strategy);
-    QFETCH(bool, existing);
-    QFETCH(QByteArray, content);
-    QTemporaryDir dir;
-    const QString target = dir.filePath(QStringLiteral("Game.exe"));
-    const QString link = dir.filePath(QStringLiteral("link"));
-    if (existing) {
-        writeAll(target, "the old build, longer than some new ones");
-        // A second name for the old file: it must keep the old content.
-        QVERIFY(::link(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) == 0);
-    }
-
-    platform::FileReplacement file(target, strategy);
-    QVERIFY(file.open());
-    // Before the commit the new file has no name at all, or a temporary one.
-    QStringList before = entries(dir.path());
-    if (strategy == Strategy::NamedTemporary) {
-        const QStringList temporary = before.filter(QRegularExpression(QStringLiteral("^Game\\.exe\\.[A-Za-z0-9]{6}$")));
-        QCOMPARE(temporary.size(), 1);
-        before.removeOne(temporary.first());
-    }
-    QCOMPARE(before, existing ? (QStringList{QStringLiteral("Game.exe"), QStringLiteral("link")}) : QStringList());
-    if (existing)
-        QCOMPARE(readAll(target), QByteArray("the old build, longer than some new ones"));
-    QVERIFY(file.commit(content));
-
-    QCOMPARE(readAll(target), content);
-    QCOMPARE(entries(dir.path()), existing ? (QStringList{QStringLiteral("Game.exe"), QStringLiteral("link")})
-                                           : QStringList{QStringLiteral("Game.exe")});
-    if (existing)
-        QCOMPARE(readAll(link), QByteArray("the old build, longer than some new ones"));
-    // A replacement is committed once.
-    QVERIFY(!file.commit("again"));
-    QCOMPARE(readAll(target), content);
-}
-
-void ReplaceFileTest::keepsPermissions_data()
-{
-    QTest::addColumn<Strategy>("strategy");
-    QTest::addColumn<int>("mode");
-    QTest::newRow("automatic, 0750") << Strategy::Automatic << 0750;
-    QTest::newRow("automatic, 0600") << Strategy::Automatic << 0600;
-    QTest::newRow("named, 0750") << Strategy::NamedTemporary << 0750;
-    QTest::newRow("named, 0644") << Strategy::NamedTemporary << 0644;
-}
-
-void ReplaceFileTest::keepsPermissions()
-{
-    QFETCH(Strategy, strategy);
-    QFETCH(int, mode);
-    QTemporaryDir dir;
-    const QString target = dir.filePath(QStringLiteral("Game.exe"));
-    writeAll(target, "old");
-    QVERIFY(::chmod(QFile::encodeName(target).constData(), mode_t(mode)) == 0);
-
-    platform::FileReplacement file(target, strategy);
-    QVERIFY(file.open());
-    QVERIFY(file.commit("new"));
-    QCOMPARE(readAll(target), QByteArray("new"));
-    QCOMPARE(int(modeOf(target)), mode);
-}
-
-void ReplaceFileTest::uncommittedLeavesNothing_data()
-{
-    addStrategies();
-}
-
-void ReplaceFileTest::uncommittedLeavesNothing()
-{
-    QFETCH(Strategy, strategy);
-    QTemporaryDir dir;
-    const QString target = dir.filePath(QStringLiteral("Data.pak"));
-    writeAll(target, "old");
+    // `mode`: the permission bits of the file replaced, 0 for a new file.
+    void replacesWhole_data()
     {
+        QTest::addColumn<Strategy>("strategy");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QByteArray>("content");
+        const QByteArray big(3 * 1024 * 1024 + 7, 'z');
+        for (const Strategy strategy : {Strategy::Automatic, Strategy::NamedTemporary}) {
+            const char *tag = strategy == Strategy::Automatic ? "automatic" : "named";
+            QTest::addRow("%s, new file", tag) << strategy << 0 << QByteArray("fresh");
+            QTest::addRow("%s, existing file, 0750", tag) << strategy << 0750 << QByteArray("replacement");
+            QTest::addRow("%s, existing file, empty body, 0600", tag) << strategy << 0600 << QByteArray();
+            QTest::addRow("%s, existing file, several MiB, 0644", tag) << strategy << 0644 << big;
+        }
+    }
+
+    void replacesWhole()
+    {
+        QFETCH(Strategy, strategy);
+        QFETCH(int, mode);
+        QFETCH(QByteArray, content);
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("Game.exe"));
+        const QString link = dir.filePath(QStringLiteral("link"));
+        const QStringList names = mode ? QStringList{"Game.exe", "link"} : QStringList();
+        if (mode) {
+            writeAll(target, kOld);
+            QVERIFY(::chmod(QFile::encodeName(target).constData(), mode_t(mode)) == 0);
+            // A second name for the old file: it must keep the old content.
+            QVERIFY(::link(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) == 0);
+        }
+
+        platform::flushReplacedFiles();
         platform::FileReplacement file(target, strategy);
         QVERIFY(file.open());
+        // Before the commit the new file has no name at all, or a temporary one.
+        QStringList before = entries(dir.path());
+        if (strategy == Strategy::NamedTemporary) {
+            const QStringList temporary = before.filter(QRegularExpression(QStringLiteral("^Game\\.exe\\.[A-Za-z0-9]{6}$")));
+            QCOMPARE(temporary.size(), 1);
+            before.removeOne(temporary.first());
+        }
+        QCOMPARE(before, names);
+        if (mode)
+            QCOMPARE(readAll(target), kOld);
+        QVERIFY(file.commit(content));
+
+        QCOMPARE(readAll(target), content);
+        QCOMPARE(entries(dir.path()), mode ? names : QStringList{"Game.exe"});
+        if (mode) {
+            QCOMPARE(readAll(link), kOld);
+            QCOMPARE(modeOf(target), mode);
+        }
+        // A replacement is committed once, and remembered until flushed.
+        QVERIFY(!file.commit("again"));
+        QCOMPARE(readAll(target), content);
+        QVERIFY(platform::hasUnflushedReplacements());
+        QVERIFY(platform::flushFile(target));
+        platform::flushReplacedFiles();
+        QVERIFY(!platform::hasUnflushedReplacements());
     }
-    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("Data.pak")});
-    QCOMPARE(readAll(target), QByteArray("old"));
-}
 
-void ReplaceFileTest::missingDirectoryCannotOpen_data()
-{
-    addStrategies();
-}
+    // Dropped before the commit, refused for a missing directory, or cut
+    // short by a full disk: the old file stays, nothing is left beside it,
+    // and nothing waits to be flushed.
+    void failureKeepsOldFile_data()
+    {
+        QTest::addColumn<Strategy>("strategy");
+        QTest::addColumn<QString>("failure");
+        for (const Strategy strategy : {Strategy::Automatic, Strategy::NamedTemporary}) {
+            const char *tag = strategy == Strategy::Automatic ? "automatic" : "named";
+            for (const char *failure : {"uncommitted", "missing directory", "full disk"})
+                QTest::addRow("%s, %s", tag, failure) << strategy << QString(failure);
+        }
+    }
 
-void ReplaceFileTest::missingDirectoryCannotOpen()
-{
-    QFETCH(Strategy, strategy);
-    QTemporaryDir dir;
-    platform::FileReplacement file(dir.filePath(QStringLiteral("Missing/Data.pak")), strategy);
-    QVERIFY(!file.open());
-    QVERIFY(!file.commit("data"));
-    QCOMPARE(entries(dir.path()), QStringList());
-}
-
-void ReplaceFileTest::fullDiskKeepsOldFile_data()
-{
-    addStrategies();
-}
-
-void ReplaceFileTest::fullDiskKeepsOldFile()
-{
-    QFETCH(Strategy, strategy);
-    QTemporaryDir dir;
-    const QByteArray mountPoint = QFile::encodeName(dir.path());
-    if (::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
-        QSKIP("cannot mount a tmpfs here (needs root)");
-    auto unmount = qScopeGuard([&mountPoint] { ::umount(mountPoint.constData()); });
-    const QString target = dir.filePath(QStringLiteral("Map.dat"));
-    const QByteArray old(40 * 1024, 'o');
-    writeAll(target, old);
-
-    platform::FileReplacement file(target, strategy);
-    QVERIFY(file.open());
-    QVERIFY(!file.commit(QByteArray(48 * 1024, 'n')));
-    QCOMPARE(readAll(target), old);
-    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("Map.dat")});
-}
-
-void ReplaceFileTest::flushBookkeeping()
-{
-    QTemporaryDir dir;
-    platform::flushReplacedFiles();
-    QVERIFY(!platform::hasUnflushedReplacements());
-
-    platform::FileReplacement refused(dir.filePath(QStringLiteral("Missing/x")));
-    QVERIFY(!refused.open());
-    QVERIFY(!platform::hasUnflushedReplacements());
-
-    platform::FileReplacement file(dir.filePath(QStringLiteral("x")));
-    QVERIFY(file.open());
-    QVERIFY(file.commit("x"));
-    QVERIFY(platform::hasUnflushedReplacements());
-    platform::flushReplacedFiles();
-    QVERIFY(!platform::hasUnflushedReplacements());
-
-    QVERIFY(platform::flushFile(dir.filePath(QStringLiteral("x"))));
-    QVERIFY(!platform::flushFile(dir.filePath(QStringLiteral("none"))));
-}
+    void failureKeepsOldFile()
+    {
+        QFETCH(Strategy, strategy);
+        QFETCH(QString, failure);
+        QTemporaryDir dir;
+        const QByteArray mountPoint = QFile::encodeName(dir.path());
+        const bool fullDisk = failure == "full disk";
+        if (fullDisk && ::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("cannot mount a tmpfs here (needs root)");
+        auto unmount = qScopeGuard([&] {
+            if (fullDisk)
+                ::umount(mountPoint.constData());
+        });
+        const bool missingDirectory = failure == "missing directory";
+        const QString target = dir.filePath(missingDirectory ? "Missing/Map.dat" : "Map.dat");
+        const QByteArray old(40 * 1024, 'o');
+        if (!missingDirectory)
+            writeAll(target, old);
+        const QStringList before = entries(dir.path());
+        platform::flushReplacedFiles();
+        {
+            platform::FileReplacement file(target, strategy);
+            QCOMPARE(file.open(), !missingDirectory);
+            if (failure != "uncommitted")
+                QVERIFY(!file.commit(QByteArray(48 * 1024, 'n')));
+        }
+        QCOMPARE(readAll(target), missingDirectory ? QByteArray("<unreadable>") : old);
+        QCOMPARE(entries(dir.path()), before);
+        QVERIFY(!platform::hasUnflushedReplacements());
+        QCOMPARE(platform::flushFile(target), !missingDirectory);
+    }
+};
 
 QTEST_GUILESS_MAIN(ReplaceFileTest)
 #include "tst_replacefile.moc"

@@ -4,6 +4,7 @@
 #include "support/testenv.h"
 #include "updater/gameupdater.h"
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -12,9 +13,13 @@ using Behaviour = LoopbackHttpServer::Behaviour;
 namespace {
 
 const QString kDownloading = "Downloading  version.txt...";
+const QString kManifest = "Downloading  file_listing.xml...";
 const QString kLatest = "You have the latest version.";
 const QString kFinished = "Update finished. You have the latest version.";
+const QString k004 = "Download error (004). Local version available.";
 const QString k009 = "Error in the update manifesto (009).";
+// A directory of that name: the local version file cannot be read.
+const QByteArray kDirectory = "<directory>";
 
 } // namespace
 
@@ -25,164 +30,92 @@ class VersionCheckTest : public QObject
 private slots:
     void initTestCase() { updateServer(); }
 
-    void comparison_data();
-    void comparison();
-    void missingLocalVersionIsCreated();
-    void unreachableServer_data();
-    void unreachableServer();
-    void leftoverServerVersionIsCompared();
-    void unreadableLocalVersion();
-    void equalRunDebugLines();
+    // Null byte arrays: no such file, or (for the server) a 404.
+    void run_data()
+    {
+        QTest::addColumn<QByteArray>("local");
+        QTest::addColumn<QByteArray>("server");
+        QTest::addColumn<QByteArray>("leftover"); // a version.txt from an interrupted run
+        QTest::addColumn<QStringList>("statuses");
+        QTest::addColumn<QByteArray>("localAfter");
+        QTest::addColumn<QByteArray>("leftoverAfter");
+        const QByteArray none;
+        const QStringList equal{kDownloading, kLatest, kFinished};
+        const QStringList differ{kDownloading, kManifest, kFinished};
+        QTest::newRow("same bytes") << QByteArray("1.4\n") << QByteArray("1.4\n") << none << equal << QByteArray("1.4\n") << none;
+        QTest::newRow("CR LF against LF") << QByteArray("1.4\n") << QByteArray("1.4\r\n") << none << equal
+                                          << QByteArray("1.4\r\n") << none;
+        QTest::newRow("every CR dropped") << QByteArray("1\r.4\r\r\n") << QByteArray("1.4\n") << none << equal
+                                          << QByteArray("1.4\n") << none;
+        QTest::newRow("no line end against one") << QByteArray("1.4\n") << QByteArray("1.4") << none << differ
+                                                 << QByteArray("1.4") << none;
+        QTest::newRow("trailing blank counts") << QByteArray("1.4 \n") << QByteArray("1.4\n") << none << differ
+                                               << QByteArray("1.4\n") << none;
+        QTest::newRow("case counts") << QByteArray("v1.4\n") << QByteArray("V1.4\n") << none << differ
+                                     << QByteArray("V1.4\n") << none;
+        QTest::newRow("older is different too") << QByteArray("1.5\n") << QByteArray("1.4\n") << none << differ
+                                                << QByteArray("1.4\n") << none;
+        // The initial value itself is served, so the run ends without a
+        // synchronisation only if "0.0" and a line end were written.
+        QTest::newRow("first start") << none << QByteArray("0.0\n") << none << equal << QByteArray("0.0\n") << none;
+        QTest::newRow("server unreachable") << QByteArray("1.2\r\n") << none << none << QStringList{kDownloading, k004, k009}
+                                            << QByteArray("1.2\r\n") << none;
+        QTest::newRow("server unreachable, first start")
+            << none << none << none << QStringList{kDownloading, k004, k009} << QByteArray("0.0\n") << none;
+        QTest::newRow("server unreachable, leftover compared")
+            << QByteArray("2.0\n") << none << QByteArray("2.0\n") << QStringList{kDownloading, k004, kLatest, kFinished}
+            << QByteArray("2.0\n") << none;
+        QTest::newRow("local version unreadable") << kDirectory << QByteArray("3.0\n") << none
+                                                  << QStringList{kDownloading, k009} << kDirectory << QByteArray("3.0\n");
+    }
+
+    void run()
+    {
+        QFETCH(QByteArray, local);
+        QFETCH(QByteArray, server);
+        QFETCH(QByteArray, leftover);
+        QFETCH(QStringList, statuses);
+        QFETCH(QByteArray, localAfter);
+        QFETCH(QByteArray, leftoverAfter);
+        TempInstallation install;
+        ServedTree served;
+        served.write("version.txt", server);
+        if (server.isNull())
+            updateServer().setBehaviour("/game/version.txt", Behaviour::NotFound);
+        // An empty manifest: a synchronisation that has nothing to fetch.
+        served.write("file_listing.xml", "<Files/>");
+        if (local == kDirectory)
+            QDir().mkdir(install.absolute("localversion.txt"));
+        else if (!local.isNull())
+            install.write("localversion.txt", local);
+        if (!leftover.isNull())
+            install.write("version.txt", leftover);
+        install.write("file_listing.php", "stale");
+        updateServer().clearRequests();
+
+        GameUpdater updater;
+        QSignalSpy infos(&updater, &GameUpdater::infos);
+        QSignalSpy playOk(&updater, &GameUpdater::playOk);
+        DebugCapture debug;
+        updater.checkUpdate();
+
+        QCOMPARE(texts(infos), statuses);
+        // Every text but a download's own status is followed by playOk(true).
+        QCOMPARE(playOk.count(), statuses.size() - statuses.filter("Downloading  ").size());
+        for (const QList<QVariant> &args : playOk)
+            QCOMPARE(args.at(0).toBool(), true);
+        QCOMPARE(updateServer().requests().contains("/game/file_listing.xml"), statuses.contains(kManifest));
+        QCOMPARE(debug.lines().contains("Les fichiers de version sont identiques."), statuses.contains(kLatest));
+        if (localAfter == kDirectory)
+            QVERIFY(QFileInfo(install.absolute("localversion.txt")).isDir());
+        else
+            QCOMPARE(install.read("localversion.txt"), localAfter);
+        QCOMPARE(install.exists("version.txt"), !leftoverAfter.isNull());
+        QCOMPARE(install.read("version.txt"), leftoverAfter);
+        // Removed on every road, the failing ones included.
+        QVERIFY(!install.exists("file_listing.php"));
+    }
 };
-
-void VersionCheckTest::comparison_data()
-{
-    QTest::addColumn<QByteArray>("local");
-    QTest::addColumn<QByteArray>("server");
-    QTest::addColumn<bool>("equal");
-    QTest::newRow("same bytes") << QByteArray("1.4\n") << QByteArray("1.4\n") << true;
-    QTest::newRow("CR LF against LF") << QByteArray("1.4\n") << QByteArray("1.4\r\n") << true;
-    QTest::newRow("every CR dropped") << QByteArray("1\r.4\r\r\n") << QByteArray("1.4\n") << true;
-    QTest::newRow("no line end against one") << QByteArray("1.4\n") << QByteArray("1.4") << false;
-    QTest::newRow("trailing blank counts") << QByteArray("1.4 \n") << QByteArray("1.4\n") << false;
-    QTest::newRow("case counts") << QByteArray("v1.4\n") << QByteArray("V1.4\n") << false;
-    QTest::newRow("older is different too") << QByteArray("1.5\n") << QByteArray("1.4\n") << false;
-}
-
-void VersionCheckTest::comparison()
-{
-    QFETCH(QByteArray, local);
-    QFETCH(QByteArray, server);
-    QFETCH(bool, equal);
-    TempInstallation install;
-    ServedTree served;
-    served.write("version.txt", server);
-    // An empty manifest: a synchronisation that has nothing to fetch.
-    served.write("file_listing.xml", "<Files/>");
-    install.write("localversion.txt", local);
-    install.write("file_listing.php", "stale");
-
-    GameUpdater updater;
-    QSignalSpy infos(&updater, &GameUpdater::infos);
-    QSignalSpy playOk(&updater, &GameUpdater::playOk);
-    updater.checkUpdate();
-
-    const QStringList expected = equal
-        ? QStringList{kDownloading, kLatest, kFinished}
-        : QStringList{kDownloading, "Downloading  file_listing.xml...", kFinished};
-    QCOMPARE(texts(infos), expected);
-    QCOMPARE(playOk.count(), equal ? 2 : 1);
-    for (const QList<QVariant> &args : playOk)
-        QCOMPARE(args.at(0).toBool(), true);
-    QCOMPARE(updateServer().requests().contains("/game/file_listing.xml"), !equal);
-    updateServer().clearRequests();
-    // The server's version is now the installed one, byte for byte.
-    QCOMPARE(install.read("localversion.txt"), server);
-    QVERIFY(!install.exists("version.txt"));
-    QVERIFY(!install.exists("file_listing.php"));
-}
-
-void VersionCheckTest::missingLocalVersionIsCreated()
-{
-    TempInstallation install;
-    ServedTree served;
-    // The initial value itself, so that the run ends without a synchronisation.
-    served.write("version.txt", "0.0\n");
-
-    GameUpdater updater;
-    QSignalSpy infos(&updater, &GameUpdater::infos);
-    updater.checkUpdate();
-
-    QCOMPARE(texts(infos), (QStringList{kDownloading, kLatest, kFinished}));
-    QCOMPARE(install.read("localversion.txt"), QByteArray("0.0\n"));
-}
-
-void VersionCheckTest::unreachableServer_data()
-{
-    QTest::addColumn<int>("behaviour");
-    QTest::addColumn<bool>("hadLocalVersion");
-    QTest::newRow("404, installed before") << int(Behaviour::NotFound) << true;
-    QTest::newRow("404, first start") << int(Behaviour::NotFound) << false;
-    QTest::newRow("500") << int(Behaviour::ServerError) << true;
-    QTest::newRow("dropped") << int(Behaviour::DropMidBody) << true;
-}
-
-void VersionCheckTest::unreachableServer()
-{
-    QFETCH(int, behaviour);
-    QFETCH(bool, hadLocalVersion);
-    TempInstallation install;
-    ServedTree served;
-    served.write("version.txt", "9.9\n");
-    updateServer().setBehaviour("/game/version.txt", Behaviour(behaviour));
-    if (hadLocalVersion)
-        install.write("localversion.txt", "1.2\r\n");
-    install.write("file_listing.php", "stale");
-
-    GameUpdater updater;
-    QSignalSpy infos(&updater, &GameUpdater::infos);
-    QSignalSpy playOk(&updater, &GameUpdater::playOk);
-    updater.checkUpdate();
-
-    QCOMPARE(texts(infos), (QStringList{kDownloading, "Download error (004). Local version available.", k009}));
-    QCOMPARE(playOk.count(), 2);
-    QCOMPARE(install.read("localversion.txt"), hadLocalVersion ? QByteArray("1.2\r\n") : QByteArray("0.0\n"));
-    QVERIFY(!install.exists("version.txt"));
-    QVERIFY(!install.exists("file_listing.php"));
-}
-
-void VersionCheckTest::leftoverServerVersionIsCompared()
-{
-    // A run interrupted before the version was recorded leaves the server's
-    // version file; when the server cannot be reached it is compared instead.
-    TempInstallation install;
-    ServedTree served;
-    updateServer().setBehaviour("/game/version.txt", Behaviour::NotFound);
-    install.write("version.txt", "2.0\n");
-    install.write("localversion.txt", "2.0\n");
-
-    GameUpdater updater;
-    QSignalSpy infos(&updater, &GameUpdater::infos);
-    updater.checkUpdate();
-
-    QCOMPARE(texts(infos),
-             (QStringList{kDownloading, "Download error (004). Local version available.", kLatest, kFinished}));
-    QCOMPARE(install.read("localversion.txt"), QByteArray("2.0\n"));
-    QVERIFY(!install.exists("version.txt"));
-}
-
-void VersionCheckTest::unreadableLocalVersion()
-{
-    TempInstallation install;
-    ServedTree served;
-    served.write("version.txt", "3.0\n");
-    // A directory of that name exists but cannot be read as the file.
-    QDir().mkdir(install.absolute("localversion.txt"));
-
-    GameUpdater updater;
-    QSignalSpy infos(&updater, &GameUpdater::infos);
-    updater.checkUpdate();
-
-    QCOMPARE(texts(infos), (QStringList{kDownloading, k009}));
-    QVERIFY(QFileInfo(install.absolute("localversion.txt")).isDir());
-    QCOMPARE(install.read("version.txt"), QByteArray("3.0\n"));
-}
-
-void VersionCheckTest::equalRunDebugLines()
-{
-    TempInstallation install;
-    ServedTree served;
-    served.write("version.txt", "1.0\n");
-    install.write("localversion.txt", "1.0\n");
-
-    GameUpdater updater;
-    DebugCapture debug;
-    updater.checkUpdate();
-
-    QCOMPARE(debug.lines(), (QStringList{"Vérification de la version", "Téléchargement de " + served.url("version.txt"),
-                                         "Ecriture de version.txt", "Comparaison de version",
-                                         "Les fichiers de version sont identiques."}));
-}
 
 QTEST_MAIN(VersionCheckTest)
 #include "tst_versioncheck.moc"
