@@ -1,12 +1,11 @@
-// Start-up: the settings defaults, and the end of a run whose quit was asked
-// for while the start-up check ran.
+// Start-up: the settings defaults, and how a Close request ends the run,
+// during the start-up check or from the event loop.
 
 #include "app/startup.h"
 #include "platform/lifecycle.h"
 #include "support/testenv.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
@@ -21,8 +20,7 @@ int g_writes = 0;
 
 bool readPlain(QIODevice &device, QSettings::SettingsMap &map)
 {
-    const QList<QByteArray> lines = device.readAll().split('\n');
-    for (const QByteArray &line : lines) {
+    for (const QByteArray &line : device.readAll().split('\n')) {
         const int eq = line.indexOf('=');
         if (eq > 0)
             map.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
@@ -38,20 +36,16 @@ bool writePlain(QIODevice &device, const QSettings::SettingsMap &map)
     return true;
 }
 
-QPushButton *closeButtonOfNewestWindow()
+// The button of that text in the launcher's visible window.
+QPushButton *launcherButton(const QString &text)
 {
-    QPushButton *found = nullptr;
-    const auto windows = QApplication::topLevelWidgets();
-    for (QWidget *window : windows) {
-        if (!window->isVisible())
-            continue;
-        const auto buttons = window->findChildren<QPushButton *>();
-        for (QPushButton *button : buttons) {
-            if (button->text() == QLatin1String("Close"))
-                found = button;
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        for (QPushButton *button : window->findChildren<QPushButton *>()) {
+            if (window->isVisible() && button->text() == text)
+                return button;
         }
     }
-    return found;
+    return nullptr;
 }
 
 } // namespace
@@ -65,16 +59,14 @@ private slots:
     // Each run leaves its window behind, as the launcher never destroys it.
     void cleanup()
     {
-        const auto windows = QApplication::topLevelWidgets();
-        for (QWidget *window : windows)
+        for (QWidget *window : QApplication::topLevelWidgets())
             window->hide();
     }
 
     void settingsDefaults_data();
     void settingsDefaults();
-    void quitDuringStartupCheck_data();
-    void quitDuringStartupCheck();
-    void closeAfterCheckEndsEventLoop();
+    void closeEndsRun_data();
+    void closeEndsRun();
 };
 
 void StartupTest::settingsDefaults_data()
@@ -82,15 +74,14 @@ void StartupTest::settingsDefaults_data()
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("expected");
     QTest::addColumn<int>("writes");
-    QTest::newRow("first run") << QString() << QString("graphics=normal\nlauncher_version=1.1\n") << 1;
-    QTest::newRow("current version, no write") << QString("graphics=x2\nlauncher_version=1.1\n")
-                                                << QString("graphics=x2\nlauncher_version=1.1\n") << 0;
-    QTest::newRow("older version replaced") << QString("graphics=x3\nlauncher_version=1.0\n")
-                                            << QString("graphics=x3\nlauncher_version=1.1\n") << 1;
-    QTest::newRow("trailing blank replaced") << QString("graphics=normal\nlauncher_version=1.1 \n")
-                                             << QString("graphics=normal\nlauncher_version=1.1\n") << 1;
-    QTest::newRow("unknown graphics kept") << QString("graphics=Weird\n")
-                                           << QString("graphics=Weird\nlauncher_version=1.1\n") << 1;
+    QTest::newRow("first run") << QString() << "graphics=normal\nlauncher_version=1.1\n" << 1;
+    QTest::newRow("current version, no write") << "graphics=x2\nlauncher_version=1.1\n"
+                                                << "graphics=x2\nlauncher_version=1.1\n" << 0;
+    QTest::newRow("older version replaced") << "graphics=x3\nlauncher_version=1.0\n"
+                                            << "graphics=x3\nlauncher_version=1.1\n" << 1;
+    QTest::newRow("trailing blank replaced") << "graphics=normal\nlauncher_version=1.1 \n"
+                                             << "graphics=normal\nlauncher_version=1.1\n" << 1;
+    QTest::newRow("unknown graphics kept") << "graphics=Weird\n" << "graphics=Weird\nlauncher_version=1.1\n" << 1;
 }
 
 void StartupTest::settingsDefaults()
@@ -99,107 +90,87 @@ void StartupTest::settingsDefaults()
     QFETCH(QString, expected);
     QFETCH(int, writes);
     QTemporaryDir dir;
-    const QString path = dir.filePath("store.plain");
+    QFile file(dir.filePath("store.plain"));
     if (!stored.isNull()) {
-        QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(stored.toUtf8());
+        file.close();
     }
     static const QSettings::Format plain = QSettings::registerFormat("plain", readPlain, writePlain);
     g_writes = 0;
     {
-        QSettings settings(path, plain);
+        QSettings settings(file.fileName(), plain);
         startup::writeSettingsDefaults(settings);
     }
-    QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(file.readAll()), expected);
     QCOMPARE(g_writes, writes);
 }
 
-void StartupTest::quitDuringStartupCheck_data()
+void StartupTest::closeEndsRun_data()
 {
+    QTest::addColumn<bool>("duringCheck"); // else once the check is over, from the event loop
     QTest::addColumn<bool>("byClosingWindow");
-    QTest::newRow("Close button") << false;
-    QTest::newRow("window closed") << true;
+    QTest::newRow("Close button during check") << true << false;
+    QTest::newRow("window closed during check") << true << true;
+    QTest::newRow("Close button after check") << false << false;
 }
 
-void StartupTest::quitDuringStartupCheck()
+void StartupTest::closeEndsRun()
 {
+    QFETCH(bool, duringCheck);
     QFETCH(bool, byClosingWindow);
+
     IsolatedSettings store;
     TempInstallation install;
     ServedTree served;
-    served.write("version.txt", QByteArray(100000, '1'));
-    // The check waits on a version file that never arrives whole.
-    updateServer().setBehaviour("/game/version.txt", Behaviour::Stall);
     install.write("localversion.txt", "1.0\n");
+    if (duringCheck) {
+        // The check waits on a version file that never arrives whole.
+        served.write("version.txt", QByteArray(100000, '1'));
+        updateServer().setBehaviour("/game/version.txt", Behaviour::Stall);
+    } else {
+        served.write("version.txt", "1.0\n");
+    }
 
+    // During the check: once the version file is asked for. After it: once
+    // the check has enabled Play, which is its last step here.
     bool clicked = false;
     QTimer clicker;
     connect(&clicker, &QTimer::timeout, [&]() {
-        if (clicked || !updateServer().requests().contains("/game/version.txt"))
+        QPushButton *close = launcherButton(QStringLiteral("Close"));
+        QPushButton *play = launcherButton(QStringLiteral("Play"));
+        if (clicked || !close || !play)
             return;
-        if (QPushButton *close = closeButtonOfNewestWindow()) {
-            clicked = true;
-            if (byClosingWindow)
-                close->window()->close();
-            else
-                close->click();
-        }
-    });
-    clicker.start(50);
-    // Should the run enter the event loop, nothing would end it but this.
-    bool enteredEventLoop = false;
-    QTimer::singleShot(15000, [&]() {
-        enteredEventLoop = true;
-        QCoreApplication::exit(42);
-    });
-
-    QSettings settings;
-    const int exitCode = runLauncher(*qApp, settings);
-    clicker.stop();
-    updateServer().releaseStalled();
-    updateServer().clearRequests();
-    clearQuitRequest();
-
-    QVERIFY(clicked);
-    QVERIFY(!enteredEventLoop);
-    QCOMPARE(exitCode, 0);
-    // The interrupted download wrote nothing, and the version stays.
-    QVERIFY(!install.exists("version.txt"));
-    QCOMPARE(install.read("localversion.txt"), QByteArray("1.0\n"));
-}
-
-void StartupTest::closeAfterCheckEndsEventLoop()
-{
-    IsolatedSettings store;
-    TempInstallation install;
-    ServedTree served;
-    served.write("version.txt", "1.0\n");
-    install.write("localversion.txt", "1.0\n");
-
-    // Clicked only once the check is over, from inside the event loop.
-    QTimer clicker;
-    bool clicked = false;
-    connect(&clicker, &QTimer::timeout, [&]() {
-        QPushButton *close = closeButtonOfNewestWindow();
-        if (!clicked && close && !install.exists("version.txt") && close->window()->isVisible()) {
-            clicked = true;
+        if (duringCheck ? !updateServer().requests().contains("/game/version.txt") : !play->isEnabled())
+            return;
+        clicked = true;
+        if (byClosingWindow)
+            close->window()->close();
+        else
             close->click();
-        }
     });
     clicker.start(50);
+    // Fires only if nothing else ends the run: a forgotten quit request.
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(42); });
+    guard.start(15000);
 
     QSettings settings;
     const int exitCode = runLauncher(*qApp, settings);
     clicker.stop();
     const bool quitNoted = lifecycle::quitRequested();
+    updateServer().releaseStalled();
+    updateServer().clearRequests();
     clearQuitRequest();
 
     QVERIFY(clicked);
     QCOMPARE(exitCode, 0);
-    QVERIFY(!quitNoted);
+    // A quit during the check is remembered; one from the event loop just ends it.
+    QCOMPARE(quitNoted, duringCheck);
+    // An interrupted download writes nothing; the installed version stays.
+    QVERIFY(!install.exists("version.txt"));
     QCOMPARE(install.read("localversion.txt"), QByteArray("1.0\n"));
 }
 
