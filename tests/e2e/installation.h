@@ -5,34 +5,20 @@
 
 #include "support/testenv.h"
 
-#include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QMap>
 #include <QProcess>
-#include <QProcessEnvironment>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QVector>
 
-#include <csignal>
+#include <algorithm>
 #include <functional>
 
 using FileMap = QMap<QString, QByteArray>;
-
-// Every file below `root`, relative path to content (hidden files included).
-inline FileMap snapshot(const QString &root)
-{
-    FileMap files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile file(path);
-        files.insert(QDir(root).relativeFilePath(path), file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
-    }
-    return files;
-}
 
 inline void writeFileAt(const QString &path, const QByteArray &content)
 {
@@ -56,7 +42,6 @@ class Installation
 public:
     Installation() { QDir().mkpath(path()); }
 
-    QString parent() const { return m_parent.path(); }
     QString path() const { return m_parent.path() + QStringLiteral("/Zorvan Lumeth"); }
     QString file(const QString &relative) const { return path() + QLatin1Char('/') + relative; }
     QString configHome() const { return m_side.path() + QStringLiteral("/config"); }
@@ -65,16 +50,22 @@ public:
     void write(const QString &relative, const QByteArray &content) const { writeFileAt(file(relative), content); }
     QByteArray read(const QString &relative) const { return readFileAt(file(relative)); }
     bool exists(const QString &relative) const { return QFileInfo::exists(file(relative)); }
-    FileMap files() const { return snapshot(path()); }
+    // Every file of the installation, relative path to content.
+    FileMap files() const
+    {
+        FileMap files;
+        for (QDirIterator it(path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories); it.hasNext();) {
+            const QString found = it.next();
+            files.insert(QDir(path()).relativeFilePath(found), readFileAt(found));
+        }
+        return files;
+    }
     // What lies in the parent directory outside the installation.
     QStringList besideInstallation() const
     {
-        QStringList outside;
-        const FileMap all = snapshot(parent());
-        for (auto it = all.begin(); it != all.end(); ++it)
-            if (!it.key().startsWith(QStringLiteral("Zorvan Lumeth/")))
-                outside << it.key();
-        return outside;
+        QStringList entries = QDir(m_parent.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+        entries.removeOne(QStringLiteral("Zorvan Lumeth"));
+        return entries;
     }
 
 private:
@@ -87,7 +78,9 @@ private:
 class LauncherRun
 {
 public:
-    LauncherRun(const Installation &install, const QString &baseUrl, const QString &program = QString())
+    // `extra` adds environment variables or overrides those set here.
+    LauncherRun(const Installation &install, const QString &baseUrl, const QString &program = QStringLiteral(ZORVAN_LAUNCHER_BINARY),
+                const QMap<QString, QString> &extra = {})
         : m_install(install)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -97,23 +90,21 @@ public:
         env.insert(QStringLiteral("ZORVAN_UPDATE_URL"), baseUrl);
         env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
         env.remove(QStringLiteral("QT_LOGGING_RULES"));
+        for (auto it = extra.begin(); it != extra.end(); ++it)
+            env.insert(it.key(), it.value());
         m_process.setProcessEnvironment(env);
         m_process.setWorkingDirectory(install.path());
-        m_process.setProgram(program.isEmpty() ? QStringLiteral(ZORVAN_LAUNCHER_BINARY) : program);
+        m_process.setProgram(program);
         m_process.setStandardOutputFile(QProcess::nullDevice());
         m_process.setStandardErrorFile(install.logFile(), QIODevice::Append);
     }
     ~LauncherRun() { stop(); }
 
-    void setEnvironment(const QString &name, const QString &value)
-    {
-        QProcessEnvironment env = m_process.processEnvironment();
-        env.insert(name, value);
-        m_process.setProcessEnvironment(env);
-    }
-
+    // Plants a "file_listing.php", which the launcher deletes at the end of
+    // every update run (see waitForEndOfRun), and starts the launcher.
     bool start()
     {
+        m_install.write(QStringLiteral("file_listing.php"), "left by an old launcher");
         m_logOffset = QFileInfo(m_install.logFile()).size();
         m_process.start();
         return m_process.waitForStarted(10000);
@@ -122,22 +113,13 @@ public:
     qint64 pid() const { return m_process.processId(); }
     bool running() const { return m_process.state() == QProcess::Running; }
     int exitCode() const { return m_process.exitCode(); }
-    QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
 
-    // The debug lines of this run (and of any build it started) so far.
-    QStringList lines() const
-    {
-        QFile log(m_install.logFile());
-        if (!log.open(QIODevice::ReadOnly) || !log.seek(m_logOffset))
-            return QStringList();
-        return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
+    // How many debug lines of this run (and of any build it started) so far
+    // begin with `prefix`.
     int count(const QString &prefix) const
     {
-        int n = 0;
-        for (const QString &line : lines())
-            n += line.startsWith(prefix) ? 1 : 0;
-        return n;
+        const QStringList lines = QString::fromUtf8(readFileAt(m_install.logFile()).mid(m_logOffset)).split('\n');
+        return int(std::count_if(lines.begin(), lines.end(), [&prefix](const QString &line) { return line.startsWith(prefix); }));
     }
 
     // Polls `done` every few milliseconds until it holds, the process ends or
@@ -149,15 +131,13 @@ public:
         while (clock.elapsed() < timeoutMs) {
             if (done())
                 return true;
-            if (m_process.state() != QProcess::Running)
+            if (!running())
                 return done();
             m_process.waitForFinished(5);
         }
         return false;
     }
 
-    // The end of the run: the launcher deletes "file_listing.php" at the
-    // end of every update run, so a test plants one before the start.
     bool waitForEndOfRun(int timeoutMs = 60000)
     {
         return waitUntil([this] { return !m_install.exists(QStringLiteral("file_listing.php")); }, timeoutMs);
@@ -166,25 +146,22 @@ public:
     // Peak resident memory of the running process, in KiB (0 if unknown).
     qint64 peakRssKiB() const
     {
-        const QByteArray status = readFileAt(QStringLiteral("/proc/%1/status").arg(pid()));
-        for (const QByteArray &line : status.split('\n'))
+        for (const QByteArray &line : readFileAt(QStringLiteral("/proc/%1/status").arg(pid())).split('\n'))
             if (line.startsWith("VmHWM:"))
                 return line.mid(6).trimmed().split(' ').value(0).toLongLong();
         return 0;
     }
 
+    // SIGKILL, as a crash or a power cut would end it.
     void kill()
     {
-        if (running())
-            ::kill(pid_t(pid()), SIGKILL);
+        m_process.kill();
         m_process.waitForFinished(10000);
     }
 
     // Ends a launcher that waits in its event loop.
     void stop()
     {
-        if (!running())
-            return;
         m_process.terminate();
         if (!m_process.waitForFinished(5000))
             kill();
@@ -196,59 +173,23 @@ private:
     qint64 m_logOffset = 0;
 };
 
-// The published game: its files, "version.txt", the patch notes and the
-// manifest, written into the server's game directory.
+// The published game: its files and "version.txt"; the manifest lists the
+// files in the order of their paths.
 struct PublishedGame
 {
     QString version;
-    QList<QPair<QString, QByteArray>> files;
-
-    FileMap asMap() const
-    {
-        FileMap map;
-        for (const auto &file : files)
-            map.insert(file.first, file.second);
-        return map;
-    }
-    void set(const QString &relative, const QByteArray &content)
-    {
-        for (auto &file : files)
-            if (file.first == relative) {
-                file.second = content;
-                return;
-            }
-        files << qMakePair(relative, content);
-    }
+    FileMap files;
 };
 
-inline const char *patchNotesName() { return "Notes des mises à jour.txt"; }
-
-// Writes `game` into `gameDir` and its manifest; a file whose path starts
-// with "moved/" is stored below `storeDir` instead, where the server's
-// redirect leads.
-inline void publish(const QString &gameDir, const PublishedGame &game, const QString &storeDir = QString())
+inline QString patchNotesName()
 {
-    for (const auto &file : game.files) {
-        if (file.first.startsWith(QStringLiteral("moved/")) && !storeDir.isEmpty())
-            writeFileAt(storeDir + QLatin1Char('/') + file.first.mid(6), file.second);
-        else
-            writeFileAt(gameDir + QLatin1Char('/') + file.first, file.second);
-    }
-    writeFileAt(gameDir + QStringLiteral("/version.txt"), game.version.toUtf8());
-    writeFileAt(gameDir + QLatin1Char('/') + QString::fromUtf8(patchNotesName()), "<b>Version " + game.version.toUtf8() + "</b>");
-    writeFileAt(gameDir + QStringLiteral("/file_listing.xml"), manifestFor(game.files));
+    return QStringLiteral("Notes des mises à jour.txt");
 }
 
 // Deterministic bytes of a given size, different for every seed.
 inline QByteArray patternBytes(int size, int seed)
 {
-    QByteArray bytes(size, Qt::Uninitialized);
-    quint32 x = 2463534242u ^ quint32(seed * 7919 + 1);
-    for (int i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        bytes[i] = char(x & 0xff);
-    }
-    return bytes;
+    QVector<quint32> words(size / 4 + 1);
+    QRandomGenerator(quint32(seed)).fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char *>(words.constData()), size);
 }
