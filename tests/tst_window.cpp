@@ -1,10 +1,13 @@
-// The launcher window as it is built (widgets, texts, images, patch notes,
-// graphics choice) and the 21 connections that tie it to the engine objects.
+// The launcher as the player meets it: the window and its texts in English
+// and in French, the 21 connections and their effect, the game start behind
+// Play, and how the start-up ends. The system locale is read from the
+// environment once per process, so main sets LANG=fr_FR.UTF-8 first.
 
+#include "support/standin.h"
 #include "support/testenv.h"
 #include "app/launcherwindow.h"
+#include "app/startup.h"
 #include "app/wiring.h"
-#include "platform/dialogs.h"
 #include "platform/lifecycle.h"
 #include "saves/savemanager.h"
 #include "updater/gameupdater.h"
@@ -14,115 +17,78 @@
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QDir>
-#include <QImage>
 #include <QLabel>
+#include <QLocale>
 #include <QMetaMethod>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextEdit>
+#include <QTimer>
+#include <QTranslator>
 #include <QUrl>
 
+#include <climits>
 #include <memory>
 
 using Behaviour = LoopbackHttpServer::Behaviour;
 
 namespace {
 
-const QString kNotes = QStringLiteral("Notes des mises à jour.txt");
-const QString kNotesPath = QStringLiteral("/game/Notes des mises à jour.txt");
+const QString kNotes = QStringLiteral("/game/Notes des mises à jour.txt");
+const QString kTranslation = QStringLiteral(ZORVAN_BUILD_DIR "/zorvanlauncher_fr.qm");
 
-// The engine objects and the window, owned the way the launcher owns them:
-// the status label and the progress bar end up children of the window.
-struct Launcher
+// Isolated settings, an installation, a served tree, the engine objects and
+// the window, owned the way the launcher owns them.
+struct Scene
 {
-    explicit Launcher(QSettings &settings)
-        : status(new textPerso)
-        , progress(new progressBar)
-        , w(buildLauncherWindow(updater, settings, *status, *progress))
-        , window(w.window)
+    LauncherWindow &build(bool wired = true, QSettings *store = nullptr)
     {
+        w = buildLauncherWindow(updater, store ? *store : settings, *status, *progress);
+        window.reset(w.window); // also owns the status label and the progress bar
+        if (wired)
+            wireLauncher(*qApp, updater, saves, w, *status, *progress);
+        return w;
     }
-
-    void wire() { wireLauncher(*qApp, updater, saves, w, *status, *progress); }
-
     QList<QAbstractButton *> buttons() const
     {
         return {w.play,       w.close,      w.repair,     w.website,  w.wiki,       w.discord,     w.importSave,
                 w.importExternalSave, w.backupSave, w.removeSave, w.fullscreen, w.normalRatio, w.scale2, w.scale3};
     }
-    QAbstractButton *button(const QString &text) const
+    // Every text the window shows, in English unless a translator is installed.
+    QStringList texts() const
     {
-        for (QAbstractButton *b : buttons()) {
-            if (b->text() == text)
-                return b;
-        }
-        return nullptr;
+        QStringList shown{status->text(), w.patchNotes->toPlainText(), w.tabs->tabText(0), w.tabs->tabText(1)};
+        for (QAbstractButton *button : buttons())
+            shown << button->text();
+        for (QLabel *heading : w.tabs->widget(1)->findChildren<QLabel *>())
+            shown << heading->text();
+        return shown;
     }
-    // The one label without text.
-    QLabel *splash() const
+    QList<QAbstractButton *> checkedRadios() const
     {
-        for (QLabel *label : window->findChildren<QLabel *>()) {
-            if (label->text().isEmpty())
-                return label;
-        }
-        return nullptr;
-    }
-    // The checked radio button, if exactly one is.
-    QRadioButton *checkedRadio() const
-    {
-        QList<QRadioButton *> checked;
-        for (QRadioButton *radio : {w.fullscreen, w.normalRatio, w.scale2, w.scale3}) {
+        QList<QAbstractButton *> checked;
+        for (QAbstractButton *radio : buttons().mid(10))
             if (radio->isChecked())
                 checked << radio;
-        }
-        return checked.size() == 1 ? checked.first() : nullptr;
-    }
-
-    GameUpdater updater;
-    SaveManager saves;
-    textPerso *status;
-    progressBar *progress;
-    LauncherWindow w;
-    std::unique_ptr<QWidget> window;
-};
-
-// A temporary installation with its images, isolated settings and a served
-// tree; the notes file is served unless a test says otherwise.
-struct Scene
-{
-    explicit Scene(bool withImages = true)
-    {
-        served.write(kNotes, "<p>Notes</p>");
-        QImage image(48, 32, QImage::Format_ARGB32);
-        image.fill(QColor(30, 120, 200));
-        for (const char *name : {"launcher_icon.png", "splash.png", "icon_site_hover.png", "icon_wiki_hover.png",
-                                 "icon_discord_hover.png"}) {
-            if (withImages)
-                image.save(install.absolute(QString::fromLatin1(name)), "PNG");
-        }
-    }
-
-    Launcher &build()
-    {
-        launcher = std::make_unique<Launcher>(settings);
-        return *launcher;
-    }
-    Launcher &buildWired()
-    {
-        build().wire();
-        return *launcher;
+        return checked;
     }
 
     IsolatedSettings isolated;
     TempInstallation install;
     ServedTree served;
     QSettings settings;
-    std::unique_ptr<Launcher> launcher;
+    GameUpdater updater;
+    SaveManager saves;
+    textPerso *status = new textPerso;
+    progressBar *progress = new progressBar;
+    LauncherWindow w;
+    std::unique_ptr<QWidget> window;
 };
 
 // Receivers of every signal of the named objects, by "name signal".
@@ -134,50 +100,26 @@ struct ReceiverCounts : QObject
     {
         int (QObject::*count)(const char *) const = &ReceiverCounts::receivers;
         QMap<QString, int> counts;
-        for (const auto &named : objects) {
-            const QMetaObject *meta = named.second->metaObject();
-            for (int i = 0; i < meta->methodCount(); ++i) {
-                const QMetaMethod method = meta->method(i);
-                if (method.methodType() != QMetaMethod::Signal || (method.attributes() & QMetaMethod::Cloned))
-                    continue;
-                const QByteArray signal = "2" + method.methodSignature();
-                counts[named.first + ' ' + QString::fromLatin1(method.methodSignature())] =
-                    (named.second->*count)(signal.constData());
+        for (const auto &named : objects)
+            for (int i = 0; i < named.second->metaObject()->methodCount(); ++i) {
+                const QMetaMethod method = named.second->metaObject()->method(i);
+                if (method.methodType() == QMetaMethod::Signal && !(method.attributes() & QMetaMethod::Cloned))
+                    counts[named.first + ' ' + method.methodSignature()] =
+                        (named.second->*count)("2" + method.methodSignature());
             }
-        }
         return counts;
     }
 };
 
-class UrlRecorder : public QObject
+// The push button of that text in a visible top-level window.
+QPushButton *visibleButton(const QString &text)
 {
-    Q_OBJECT
-
-public:
-    QStringList urls;
-
-public slots:
-    void open(const QUrl &url) { urls << url.toString(); }
-};
-
-class ScriptedDialogs : public platform::Dialogs
-{
-public:
-    QString answer;
-    QStringList calls;
-
-    QString saveFileName(const QString &caption, const QString &, const QString &) override
-    {
-        calls << QStringLiteral("save:") + caption;
-        return answer;
-    }
-    QString openFileName(const QString &caption, const QString &, const QString &) override
-    {
-        calls << QStringLiteral("open:") + caption;
-        return answer;
-    }
-    void information(const QString &text) override { calls << QStringLiteral("info:") + text; }
-};
+    for (QWidget *window : QApplication::topLevelWidgets())
+        for (QPushButton *button : window->findChildren<QPushButton *>())
+            if (window->isVisible() && button->text() == text)
+                return button;
+    return nullptr;
+}
 
 } // namespace
 
@@ -185,424 +127,421 @@ class WindowTest : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void cleanup();
-
-    void widgetsAndTexts();
-    void imagesMissing();
-    void patchNotes_data();
-    void patchNotes();
-    void initialRadioButton_data();
-    void initialRadioButton();
-
-    void connectionsAreExactlyTheWiring();
-    void reportsReachWidgets();
-    void radioClicksStoreMode_data();
-    void radioClicksStoreMode();
-    void linkButtonsOpenBrowser();
-    void saveButtons_data();
-    void saveButtons();
-    void playWithoutGame();
-    void repairRunsCheck();
-
-private:
-    UrlRecorder m_browser;
     ScriptedDialogs m_dialogs;
+    QList<QUrl> m_opened;
+
+public slots:
+    void openUrl(const QUrl &url) { m_opened << url; }
+
+private slots:
+    void initTestCase()
+    {
+        updateServer();
+        QCOMPARE(QLocale::system().name(), QStringLiteral("fr_FR"));
+        // Never a real browser: every http and https URL lands here while this object lives.
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
+    }
+    void cleanup()
+    {
+        clearQuitRequest();
+        updateServer().clearRequests();
+    }
+
+    // The one place that checks the window's English texts.
+    void builtWindow()
+    {
+        Scene scene;
+        const LauncherWindow &w = scene.build(false);
+        QCOMPARE(scene.texts(), (QStringList{"Checking new version.", "Patch notes.", "Patch notes",
+                                             "Advanced options", "Play", "Close", "Repair", "Website", "Wiki",
+                                             "Discord", "Import save file", "Import external save file",
+                                             "Backup save", "Remove save", "Fullscreen", "Normal ratio", "Scale x2",
+                                             "Scale x3", "Graphic options", "Save manager", "Other options"}));
+        QVERIFY(!w.play->isEnabled() && !w.repair->isEnabled());
+        QCOMPARE(w.tabs->currentIndex(), 0);
+        QVERIFY(scene.status->window() == w.window && scene.progress->window() == w.window);
+    }
+
+    // The one place that checks the French texts: the window, and a message
+    // of each context (engine, window, save manager).
+    void textsInFrench()
+    {
+        Scene scene;
+        QVERIFY(QFile::copy(kTranslation, scene.install.absolute("zorvanlauncher_fr.qm")));
+        QTranslator translator;
+        startup::installTranslation(*qApp, translator);
+        scene.build();
+        QCOMPARE(scene.texts(), (QStringList{"Recherche d'une nouvelle version.", "Notes de mise à jour.",
+                                             "Notes de mise à jour", "Options avancées", "Jouer", "Fermer", "Réparer",
+                                             "Site web", "Wiki", "Discord", "Importer la sauvegarde",
+                                             "Importer une sauvegarde externe", "Copier la sauvegarde",
+                                             "Supprimer une copie", "Plein écran", "Taille normale", "Échelle x2",
+                                             "Échelle x3", "Options graphiques", "Gestionnaire de sauvegardes",
+                                             "Autres options"}));
+        QSignalSpy infos(&scene.updater, &GameUpdater::infos);
+        scene.updater.checkUpdate(); // the version file cannot be downloaded
+        scene.updater.gameStart();   // there is no Game.exe
+        scene.saves.importSave(QString());
+        QCOMPARE(texts(infos), (QStringList{"Téléchargement de version.txt...",
+                                            "Erreur de téléchargement (004). Version locale disponible.",
+                                            "Erreur dans le manifeste de mise à jour (009).",
+                                            "Impossible de lancer Game.exe, veuillez vérifier votre antivirus et "
+                                            "réparer les fichiers. (Erreur 008)"}));
+        QCOMPARE(scene.status->text(), QStringLiteral("Impossible d'importer la sauvegarde. (Erreur 001)"));
+    }
+
+    void patchNotes_data()
+    {
+        QTest::addColumn<QByteArray>("served");  // null: the server answers 404
+        QTest::addColumn<QByteArray>("earlier"); // null: no local copy; "/": a directory in its place
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("locked"); // read-only and 500 pixels wide
+        const QByteArray none, earlier("<p>Ancienne</p>");
+        QTest::newRow("UTF-8 markup rendered") << QByteArray("<h2>Version 1.4</h2><p>Nouveautés :\n<b>épée</b></p>")
+                                               << earlier << "Version 1.4\nNouveautés : épée" << true;
+        QTest::newRow("404 keeps earlier copy") << none << earlier << "Ancienne" << true;
+        QTest::newRow("404 and no copy") << none << none << "Patch notes." << false;
+        QTest::newRow("copy cannot be opened") << QByteArray("<p>x</p>") << QByteArray("/") << "Patch notes." << true;
+    }
+    void patchNotes()
+    {
+        QFETCH(QByteArray, served);
+        QFETCH(QByteArray, earlier);
+        QFETCH(QString, shown);
+        QFETCH(bool, locked);
+        Scene scene;
+        const QString local = kNotes.mid(6);
+        if (served.isNull())
+            updateServer().setBehaviour(kNotes, Behaviour::NotFound);
+        else
+            scene.served.write(local, served);
+        if (earlier == "/")
+            QVERIFY(QDir(scene.install.path()).mkdir(local));
+        else if (!earlier.isNull())
+            scene.install.write(local, earlier);
+        const LauncherWindow &w = scene.build(false);
+        QCOMPARE(updateServer().requests(), QStringList{kNotes});
+        QCOMPARE(w.patchNotes->toPlainText(), shown);
+        QCOMPARE(w.patchNotes->isReadOnly(), locked);
+        QCOMPARE(w.patchNotes->minimumWidth(), locked ? 500 : 0);
+    }
+
+    void graphicsModeStoredAndReadBack_data()
+    {
+        QTest::addColumn<int>("radio"); // Fullscreen, Normal ratio, Scale x2, Scale x3; the row names the mode stored
+        QTest::newRow("fullscreen") << 0;
+        QTest::newRow("normal") << 1;
+        QTest::newRow("x2") << 2;
+        QTest::newRow("x3") << 3;
+    }
+    // A click stores the mode at once, also on the radio button already
+    // checked; the next start checks the same radio button.
+    void graphicsModeStoredAndReadBack()
+    {
+        QFETCH(int, radio);
+        Scene scene;
+        scene.settings.setValue(QStringLiteral("graphics"), QStringLiteral("X3")); // letter case counts
+        scene.build();
+        QCOMPARE(scene.checkedRadios(), QList<QAbstractButton *>{scene.w.normalRatio});
+        QAbstractButton *clicked = scene.buttons()[10 + radio];
+        clicked->click();
+        QCOMPARE(scene.checkedRadios(), QList<QAbstractButton *>{clicked});
+        scene.settings.setValue(QStringLiteral("graphics"), QStringLiteral("X3"));
+        scene.settings.sync();
+        clicked->click();
+        QVERIFY(readFile(scene.isolated.file()).contains(QByteArray("\ngraphics=") + QTest::currentDataTag() + '\n'));
+        QSettings nextStart;
+        scene.build(false, &nextStart);
+        QCOMPARE(scene.checkedRadios(), QList<QAbstractButton *>{scene.buttons()[10 + radio]});
+    }
+
+    // Every signal of the objects involved, before and after the wiring:
+    // exactly the 21 connections, on clicked() and not on a neighbour such
+    // as pressed() or toggled(), each made once, none before the wiring.
+    void connectionsAreExactlyTheWiring()
+    {
+        Scene scene;
+        const LauncherWindow &w = scene.build(false);
+        QList<QPair<QString, QObject *>> objects{{"engine", &scene.updater},     {"saves", &scene.saves},
+                                                 {"list", w.saveList},           {"status", scene.status},
+                                                 {"progress", scene.progress}, {"app", qApp}};
+        for (QAbstractButton *button : scene.buttons())
+            objects << qMakePair(button->text(), static_cast<QObject *>(button));
+        const QMap<QString, int> before = ReceiverCounts::of(objects);
+        wireLauncher(*qApp, scene.updater, scene.saves, w, *scene.status, *scene.progress);
+        const QMap<QString, int> after = ReceiverCounts::of(objects);
+        QStringList added;
+        for (auto it = after.begin(); it != after.end(); ++it)
+            if (it.value() != before.value(it.key()))
+                added << QStringLiteral("%1 %2+%3").arg(it.key()).arg(before.value(it.key())).arg(it.value() - before.value(it.key()));
+        QStringList expected{"engine playOk(bool) 0+2", "engine infos(QString) 0+1", "saves infos(QString) 0+1",
+                             "engine downloadP(qlonglong,qlonglong) 0+1", "list currentSave(QString) 0+1",
+                             "saves modified() 0+1"};
+        for (QAbstractButton *button : scene.buttons())
+            expected << button->text() + " clicked(bool) 0+1";
+        expected.sort();
+        QCOMPARE(added, expected);
+    }
+
+    void reportsReachWidgetsAndLinksOpen()
+    {
+        Scene scene;
+        const LauncherWindow &w = scene.build();
+        // The status label shows the last text of either sender.
+        emit scene.updater.infos(QStringLiteral("from the engine"));
+        emit scene.saves.infos(QStringLiteral("from the saves"));
+        QCOMPARE(scene.status->text(), QStringLiteral("from the saves"));
+        emit scene.updater.infos(QStringLiteral("engine again"));
+        QCOMPARE(scene.status->text(), QStringLiteral("engine again"));
+        // One playOk sets both buttons, passing its value on.
+        emit scene.updater.playOk(true);
+        QVERIFY(w.play->isEnabled() && w.repair->isEnabled());
+        emit scene.updater.playOk(false);
+        QVERIFY(!w.play->isEnabled() && !w.repair->isEnabled());
+
+        const auto bar = [&] { return QList<int>{scene.progress->minimum(), scene.progress->maximum(), scene.progress->value()}; };
+        emit scene.updater.downloadP(500, 1000);
+        emit scene.updater.downloadP(1500, 3000); // the maximum is raised first
+        QCOMPARE(bar(), (QList<int>{0, 3000, 1500}));
+        emit scene.updater.downloadP(300, -1); // unknown size: reset, minimum lowered for good
+        emit scene.updater.downloadP(50, 100);
+        QCOMPARE(bar(), (QList<int>{-1, 100, 50}));
+        emit scene.updater.downloadP(1, qint64(1) << 31); // low 32 bits, not saturated
+        QCOMPARE(bar(), (QList<int>{INT_MIN, INT_MIN, INT_MIN}));
+
+        m_opened.clear();
+        for (QPushButton *link : {w.website, w.wiki, w.discord})
+            link->click();
+        QCOMPARE(m_opened.size(), 3);
+        QCOMPARE(m_opened[0].scheme() + ' ' + m_opened[0].path(), QStringLiteral("http /"));
+        QCOMPARE(m_opened[1].scheme() + ' ' + m_opened[1].path(), QStringLiteral("https /fr"));
+        QVERIFY2(m_opened[2].host().contains("discord"), qPrintable(m_opened[2].toString()));
+    }
+
+    // Each save button runs its own operation; the status label shows the
+    // save manager's report and the list is reloaded after each success.
+    void saveButtonsReachSaveManager()
+    {
+        Scene scene;
+        scene.install.write("Saves/Zorvan_Party-1", "game");
+        scene.install.write("Saves/Backup/monday", "monday's");
+        scene.install.write("elsewhere/found.sav", "found");
+        const LauncherWindow &w = scene.build();
+        QSignalSpy reports(&scene.saves, &SaveManager::infos);
+        int clicks = 0;
+        const auto click = [&](QPushButton *button, const QString &answer) {
+            const QString marker = QStringLiteral("Saves/late%1").arg(++clicks); // listed only after a reload
+            scene.install.write(marker, "late");
+            m_dialogs.answer = answer;
+            button->click();
+            return w.saveList->findText(marker) >= 0 && reports.count() == clicks
+                && scene.status->text() == reports.last().at(0).toString();
+        };
+        w.saveList->setCurrentIndex(w.saveList->findText(QStringLiteral("Saves/Backup/monday")));
+        QVERIFY(click(w.importSave, QString()));
+        QCOMPARE(scene.install.read("Saves/Zorvan_Party-1"), QByteArray("monday's"));
+        QVERIFY(click(w.importExternalSave, scene.install.absolute("elsewhere/found.sav")));
+        QCOMPARE(scene.install.read("Saves/Zorvan_Party-1"), QByteArray("found"));
+        QVERIFY(click(w.backupSave, QStringLiteral("Saves/Backup/friday")));
+        QCOMPARE(scene.install.read("Saves/Backup/friday"), QByteArray("found"));
+        QVERIFY(click(w.removeSave, QStringLiteral("Saves/Backup/monday")));
+        QVERIFY(!scene.install.exists("Saves/Backup/monday"));
+    }
+
+    void gameStart_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QByteArray>("before"); // ".gameopts"; null: none
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("after");
+        const QByteArray none;
+        QTest::newRow("fullscreen") << "fullscreen" << QByteArray("--scale=3") << QStringList{"--fullscreen"}
+                                    << QByteArray("--fullscreen");
+        QTest::newRow("x3 over longer content") << "x3" << QByteArray("--scale=2\r\n--fullscreen\n")
+                                                << QStringList{"--scale=3"} << QByteArray("--scale=3");
+        QTest::newRow("x2, no options file") << "x2" << none << QStringList{"--scale=2"} << none;
+        QTest::newRow("x2, empty options file") << "x2" << QByteArray("") << QStringList{"--scale=2"} << QByteArray("");
+        QTest::newRow("normal") << "normal" << QByteArray("--scale=3") << QStringList{} << QByteArray("--scale=3");
+        QTest::newRow("capital F") << "Fullscreen" << QByteArray("--scale=2") << QStringList{} << QByteArray("--scale=2");
+    }
+    // Play starts the installation's Game.exe detached, in the installation,
+    // with the stored mode, and ends the launcher. The stand-in has no execute
+    // bit, as files from the update server do not; another Game.exe lies on
+    // PATH, which a start that looked there would run.
+    void gameStart()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QByteArray, before);
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, after);
+        Scene scene;
+        QTemporaryDir elsewhere;
+        const QByteArray path = qgetenv("PATH");
+        const auto restorePath = qScopeGuard([&] { qputenv("PATH", path); });
+        qputenv("PATH", QFile::encodeName(elsewhere.path()) + ':' + path);
+        standin::writeGame(elsewhere.filePath("Game.exe"), elsewhere.filePath("decoy"));
+        standin::Options options;
+        options.executable = false;
+        standin::writeGame(scene.install.absolute("Game.exe"), elsewhere.filePath("game"), options);
+        if (!before.isNull())
+            scene.install.write(".gameopts", before);
+        scene.settings.setValue(QStringLiteral("graphics"), mode);
+        const LauncherWindow &w = scene.build();
+        emit scene.updater.playOk(true);
+        const QStringList files = scene.install.files();
+        scene.status->clear();
+        w.play->click();
+        QVERIFY(lifecycle::quitRequested());
+        QVERIFY(scene.status->text().isEmpty()); // nothing reported
+        QVERIFY(QTest::qWaitFor([&] { return !QDir(elsewhere.path()).entryList({"game", "decoy"}).isEmpty(); }, 30000));
+        QVERIFY2(!QFile::exists(elsewhere.filePath("decoy")), "the Game.exe on PATH was started");
+        const standin::Record started = standin::read(elsewhere.filePath("game"));
+        QCOMPARE(started.arguments, arguments);
+        QCOMPARE(started.workingDirectory, QFileInfo(scene.install.path()).canonicalFilePath());
+        // Detached: not the launcher's child, so it outlives it.
+        QVERIFY(started.parentAtStart != 0 && started.parentAtStart != QCoreApplication::applicationPid());
+        QCOMPARE(scene.install.read(".gameopts"), after);
+        QCOMPARE(scene.install.files(), files); // no ".gameopts" created, no temporary copy left
+    }
+
+    // A Game.exe of 0 bytes counts as missing: error 008, nothing written,
+    // nothing started. Repair then checks every file although the versions
+    // are the same.
+    void missingGameThenRepair()
+    {
+        Scene scene;
+        scene.install.write("Game.exe", QByteArray());
+        scene.install.write(".gameopts", "--scale=3");
+        scene.install.write("localversion.txt", "2.0\n");
+        scene.served.write("version.txt", "2.0\n");
+        scene.served.write("file_listing.xml", manifestFor({}));
+        scene.settings.setValue(QStringLiteral("graphics"), QStringLiteral("fullscreen"));
+        const LauncherWindow &w = scene.build();
+        emit scene.updater.playOk(true);
+        const QStringList files = scene.install.files();
+        w.play->click();
+        QCOMPARE(scene.status->text(),
+                 QStringLiteral("Unable to start Game.exe, please check your antivirus and repair files. (Error 008)"));
+        QVERIFY(!lifecycle::quitRequested());
+        QCOMPARE(scene.install.read(".gameopts"), QByteArray("--scale=3"));
+        QCOMPARE(scene.install.files(), files);
+        QVERIFY(!QFileInfo(scene.install.absolute("Game.exe")).isExecutable()); // no start was tried
+        w.repair->click();
+        QVERIFY(updateServer().requests().contains(QStringLiteral("/game/file_listing.xml")));
+        QCOMPARE(scene.install.read("localversion.txt"), QByteArray("2.0\n"));
+    }
+
+    void closeEndsRun_data()
+    {
+        QTest::addColumn<bool>("duringCheck"); // else once the check is over, from the event loop
+        QTest::addColumn<bool>("byClosingWindow");
+        QTest::newRow("Close button during check") << true << false;
+        QTest::newRow("window closed during check") << true << true;
+        QTest::newRow("Close button after check") << false << false;
+    }
+    void closeEndsRun()
+    {
+        QFETCH(bool, duringCheck);
+        QFETCH(bool, byClosingWindow);
+        IsolatedSettings store;
+        TempInstallation install;
+        ServedTree served;
+        install.write("localversion.txt", "1.0\n");
+        served.write("version.txt", duringCheck ? QByteArray(100000, '1') : QByteArray("1.0\n"));
+        if (duringCheck) // the check waits on a version file that never arrives whole
+            updateServer().setBehaviour("/game/version.txt", Behaviour::Stall);
+        // During the check: once the version file is asked for. After it:
+        // once the check has enabled Play, its last step here.
+        bool clicked = false;
+        QTimer clicker;
+        connect(&clicker, &QTimer::timeout, [&]() {
+            QPushButton *close = visibleButton(QStringLiteral("Close"));
+            QPushButton *play = visibleButton(QStringLiteral("Play"));
+            if (clicked || !close || !play
+                || (duringCheck ? !updateServer().requests().contains("/game/version.txt") : !play->isEnabled()))
+                return;
+            clicked = true;
+            if (byClosingWindow)
+                close->window()->close();
+            else
+                close->click();
+        });
+        clicker.start(50);
+        // Ends a run that nothing else ends (a forgotten quit) with a failing code.
+        QTimer::singleShot(60000, &clicker, [] { QCoreApplication::exit(42); });
+
+        QSettings settings;
+        const int exitCode = runLauncher(*qApp, settings);
+        clicker.stop();
+        const bool quitNoted = lifecycle::quitRequested();
+        updateServer().releaseStalled();
+        for (QWidget *window : QApplication::topLevelWidgets()) // runLauncher never destroys its window
+            window->hide();
+        QVERIFY(clicked);
+        QCOMPARE(exitCode, 0);
+        // A quit during the check ends the run without the event loop; one
+        // from the event loop just ends the loop.
+        QCOMPARE(quitNoted, duringCheck);
+    }
+
+    void launcherStart_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QByteArray>("stored"); // the settings store; null: first run
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("fr_FR, first run") << "fr_FR.UTF-8" << QByteArray()
+                                          << QByteArray("[General]\ngraphics=normal\nlauncher_version=1.1\n");
+        QTest::newRow("de_DE, inexact version") << "de_DE.UTF-8"
+                                                << QByteArray("[General]\ngraphics=Weird\nlauncher_version=\"1.1 \"\n")
+                                                << QByteArray("[General]\ngraphics=Weird\nlauncher_version=1.1\n");
+    }
+    // The real launcher loads zorvanlauncher_fr.qm from its working directory
+    // only under a French system language. It writes the settings defaults:
+    // both on a first run, else only the version, keeping any graphics mode.
+    void launcherStart()
+    {
+        QFETCH(QString, lang);
+        QFETCH(QByteArray, stored);
+        QFETCH(QByteArray, written);
+        TempInstallation install;
+        ServedTree served; // empty: every request is answered 404
+        QTemporaryDir config;
+        const QString store = config.filePath("Team Quillon/Zorvan Lumeth.conf");
+        if (!stored.isNull())
+            writeFile(store, stored);
+        QVERIFY(QFile::copy(kTranslation, install.absolute("zorvanlauncher_fr.qm")));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment(); // main removed LC_* and LANGUAGE
+        env.insert("LANG", lang);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("XDG_CONFIG_HOME", config.path());
+        env.insert("XDG_CACHE_HOME", config.filePath("cache"));
+        env.insert("ZORVAN_UPDATE_URL", updateServer().url());
+        QProcess launcher;
+        launcher.setProcessEnvironment(env);
+        launcher.setWorkingDirectory(install.path());
+        launcher.start(QStringLiteral(ZORVAN_LAUNCHER_BINARY), QStringList());
+        // Once it asks for the version file, the window stands and the
+        // translation was loaded if it ever is; a loaded one stays mapped.
+        QVERIFY(QTest::qWaitFor([&] { return updateServer().requests().contains("/game/version.txt"); }, 60000));
+        const QByteArray maps = readFile(QStringLiteral("/proc/%1/maps").arg(launcher.processId()));
+        launcher.kill();
+        launcher.waitForFinished();
+        const QString qm = QFileInfo(install.absolute("zorvanlauncher_fr.qm")).canonicalFilePath();
+        QCOMPARE(maps.contains(QFile::encodeName(qm)), lang.startsWith("fr"));
+        QCOMPARE(readFile(store), written);
+    }
 };
 
-void WindowTest::initTestCase()
+int main(int argc, char **argv)
 {
-    updateServer();
-    // Never a real browser: every http and https URL lands here.
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_browser, "open");
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_browser, "open");
-    platform::setDialogs(&m_dialogs);
+    for (const QString &variable : QProcessEnvironment::systemEnvironment().keys()) // those outranking LANG
+        if (variable.startsWith(QLatin1String("LC_")) || variable == QLatin1String("LANGUAGE"))
+            qunsetenv(variable.toLatin1().constData());
+    qputenv("LANG", "fr_FR.UTF-8");
+    QApplication app(argc, argv);
+    WindowTest test;
+    return QTest::qExec(&test, argc, argv);
 }
 
-void WindowTest::cleanupTestCase()
-{
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    platform::setDialogs(nullptr);
-}
-
-void WindowTest::cleanup()
-{
-    m_browser.urls.clear();
-    m_dialogs.answer.clear();
-    m_dialogs.calls.clear();
-    updateServer().clearRequests();
-}
-
-void WindowTest::widgetsAndTexts()
-{
-    Scene scene;
-    Launcher &l = scene.build();
-    const LauncherWindow &w = l.w;
-
-    QVERIFY(!w.window->isVisible());
-    // No title of its own: the title bar shows the application name.
-    QCOMPARE(w.window->windowTitle(), QString());
-    QVERIFY(!w.window->windowIcon().pixmap(16, 16).isNull());
-    for (QPushButton *link : {w.website, w.wiki, w.discord})
-        QVERIFY(!link->icon().pixmap(16, 16).isNull());
-    QVERIFY(l.splash());
-    QCOMPARE(l.splash()->pixmap(Qt::ReturnByValue).size(), QSize(48, 32));
-
-    QStringList texts;
-    for (QAbstractButton *button : l.buttons())
-        texts << button->text();
-    QCOMPARE(texts, (QStringList{"Play", "Close", "Repair", "Website", "Wiki", "Discord", "Import save file",
-                                 "Import external save file", "Backup save", "Remove save", "Fullscreen",
-                                 "Normal ratio", "Scale x2", "Scale x3"}));
-    QVERIFY(!w.play->isEnabled());
-    QVERIFY(!w.repair->isEnabled());
-    QVERIFY(w.close->isEnabled());
-
-    QCOMPARE(l.status->text(), QStringLiteral("Checking new version."));
-    QCOMPARE(l.status->window(), w.window);
-    QCOMPARE(l.progress->window(), w.window);
-    QCOMPARE(l.progress->value(), -1);
-
-    QCOMPARE(w.tabs->count(), 2);
-    QCOMPARE(w.tabs->tabText(0), QStringLiteral("Patch notes"));
-    QCOMPARE(w.tabs->tabText(1), QStringLiteral("Advanced options"));
-    QCOMPARE(w.tabs->currentIndex(), 0);
-
-    QStringList headings;
-    for (QLabel *label : w.tabs->widget(1)->findChildren<QLabel *>())
-        headings << label->text();
-    QCOMPARE(headings, (QStringList{"Graphic options", "Save manager", "Other options"}));
-    // The list's text is always one of its entries, never typed in.
-    QVERIFY(!w.saveList->isEditable());
-
-    // One parent and no group: checking one radio button unchecks the others.
-    w.scale2->setChecked(true);
-    QCOMPARE(l.checkedRadio(), w.scale2);
-}
-
-// Without the image files the icons and the splash image stay empty.
-void WindowTest::imagesMissing()
-{
-    Scene scene(false);
-    Launcher &l = scene.build();
-    QVERIFY(l.w.window->windowIcon().pixmap(16, 16).isNull());
-    for (QPushButton *link : {l.w.website, l.w.wiki, l.w.discord})
-        QVERIFY(link->icon().pixmap(16, 16).isNull());
-    QVERIFY(l.splash() && l.splash()->pixmap(Qt::ReturnByValue).isNull());
-}
-
-void WindowTest::patchNotes_data()
-{
-    QTest::addColumn<QByteArray>("served");  // null: the server answers 404
-    QTest::addColumn<QByteArray>("earlier"); // null: no local copy before the start
-    QTest::addColumn<bool>("localIsDirectory");
-    QTest::addColumn<QString>("shown");
-    QTest::addColumn<bool>("locked"); // read-only, at least 500 pixels wide
-
-    const QByteArray none;
-    QTest::newRow("markup rendered") << QByteArray("<h2>Version 1.4</h2><p>Nouveautés : <b>épée</b></p>") << none
-                                     << false << "Version 1.4\nNouveautés : épée" << true;
-    QTest::newRow("line breaks run on") << QByteArray("Première ligne\nDeuxième ligne\r\nTroisième") << none << false
-                                        << "Première ligne Deuxième ligne Troisième" << true;
-    QTest::newRow("byte-order mark honoured") << QByteArray("\xEF\xBB\xBF" "Été à Noël") << none << false
-                                              << "Été à Noël" << true;
-    QTest::newRow("latin-1 not decoded") << QByteArray("\xE9t\xE9 chaud") << none << false << "\uFFFDt\uFFFD chaud"
-                                         << true;
-    QTest::newRow("download replaces earlier copy") << QByteArray("<p>Nouvelle</p>") << QByteArray("<p>Ancienne</p>")
-                                                    << false << "Nouvelle" << true;
-    QTest::newRow("404 keeps earlier copy") << none << QByteArray("<p>Ancienne</p>") << false << "Ancienne" << true;
-    QTest::newRow("404 and no copy") << none << none << false << "Patch notes." << false;
-    QTest::newRow("copy cannot be opened") << QByteArray("<p>Nouvelle</p>") << none << true << "Patch notes." << true;
-}
-
-void WindowTest::patchNotes()
-{
-    QFETCH(QByteArray, served);
-    QFETCH(QByteArray, earlier);
-    QFETCH(bool, localIsDirectory);
-    QFETCH(QString, shown);
-    QFETCH(bool, locked);
-
-    Scene scene;
-    if (served.isNull())
-        updateServer().setBehaviour(kNotesPath, Behaviour::NotFound);
-    else
-        scene.served.write(kNotes, served);
-    if (!earlier.isNull())
-        scene.install.write(kNotes, earlier);
-    if (localIsDirectory)
-        QVERIFY(QDir(scene.install.path()).mkdir(kNotes));
-
-    Launcher &l = scene.build();
-
-    QCOMPARE(updateServer().requests(), QStringList{kNotesPath});
-    QCOMPARE(l.w.patchNotes->toPlainText(), shown);
-    QCOMPARE(l.w.patchNotes->isReadOnly(), locked);
-    QCOMPARE(l.w.patchNotes->minimumWidth(), locked ? 500 : 0);
-    // The download's own messages and enabling (a failed one emits
-    // playOk(true)) reached nobody.
-    QCOMPARE(l.status->text(), QStringLiteral("Checking new version."));
-    QVERIFY(!l.w.play->isEnabled());
-    if (!served.isNull() && !localIsDirectory)
-        QCOMPARE(scene.install.read(kNotes), served);
-    else if (!earlier.isNull())
-        QCOMPARE(scene.install.read(kNotes), earlier);
-}
-
-void WindowTest::initialRadioButton_data()
-{
-    QTest::addColumn<QVariant>("stored"); // invalid: key missing
-    QTest::addColumn<QString>("checked");
-
-    QTest::newRow("fullscreen") << QVariant("fullscreen") << "Fullscreen";
-    QTest::newRow("normal") << QVariant("normal") << "Normal ratio";
-    QTest::newRow("x2") << QVariant("x2") << "Scale x2";
-    QTest::newRow("x3") << QVariant("x3") << "Scale x3";
-    QTest::newRow("X3 in capitals") << QVariant("X3") << "Normal ratio";
-    QTest::newRow("missing") << QVariant() << "Normal ratio";
-    QTest::newRow("weird") << QVariant("weird") << "Normal ratio";
-}
-
-void WindowTest::initialRadioButton()
-{
-    QFETCH(QVariant, stored);
-    QFETCH(QString, checked);
-
-    Scene scene;
-    if (stored.isValid())
-        scene.settings.setValue(QStringLiteral("graphics"), stored);
-    const QVariant before = scene.settings.value(QStringLiteral("graphics"));
-    Launcher &l = scene.build();
-
-    QVERIFY2(l.checkedRadio(), "exactly one radio button is checked");
-    QCOMPARE(l.checkedRadio()->text(), checked);
-    QCOMPARE(scene.settings.value(QStringLiteral("graphics")), before);
-}
-
-// Every signal of the objects involved, compared before and after the
-// wiring: exactly the 21 connections, on clicked() and not on a neighbour
-// such as pressed() or toggled(), each made once.
-void WindowTest::connectionsAreExactlyTheWiring()
-{
-    Scene scene;
-    Launcher &l = scene.build();
-    QList<QPair<QString, QObject *>> objects{{"engine", &l.updater}, {"saves", &l.saves},     {"list", l.w.saveList},
-                                             {"status", l.status},   {"progress", l.progress}, {"tabs", l.w.tabs},
-                                             {"notes", l.w.patchNotes}, {"app", qApp}};
-    for (QAbstractButton *button : l.buttons())
-        objects << qMakePair(button->text(), static_cast<QObject *>(button));
-
-    const QMap<QString, int> before = ReceiverCounts::of(objects);
-    // The window is built before anything is connected to the engine objects.
-    for (const char *own : {"engine playOk(bool)", "engine infos(QString)", "engine downloadP(qlonglong,qlonglong)",
-                            "saves infos(QString)", "saves modified()", "list currentSave(QString)"})
-        QCOMPARE(before.value(QString::fromLatin1(own), -1), 0);
-    l.wire();
-    const QMap<QString, int> after = ReceiverCounts::of(objects);
-
-    QStringList added;
-    int total = 0;
-    for (auto it = after.begin(); it != after.end(); ++it) {
-        const int more = it.value() - before.value(it.key());
-        if (more != 0)
-            added << it.key() + " +" + QString::number(more);
-        total += more;
-    }
-    QStringList expected{"engine playOk(bool) +2", "engine infos(QString) +1", "saves infos(QString) +1",
-                         "engine downloadP(qlonglong,qlonglong) +1", "list currentSave(QString) +1", "saves modified() +1"};
-    for (const char *button : {"Play", "Repair", "Close", "Discord", "Wiki", "Website", "Fullscreen", "Normal ratio",
-                               "Scale x2", "Scale x3", "Import external save file", "Import save file",
-                               "Backup save", "Remove save"})
-        expected << QString::fromLatin1(button) + " clicked(bool) +1";
-    expected.sort();
-    QCOMPARE(added, expected);
-    QCOMPARE(total, 21);
-}
-
-// Texts, byte counts and enabling from the engine objects reach the widgets.
-void WindowTest::reportsReachWidgets()
-{
-    Scene scene;
-    Launcher &l = scene.buildWired();
-    emit l.updater.downloadP(250, 1000);
-    QCOMPARE(l.progress->maximum(), 1000);
-    QCOMPARE(l.progress->value(), 250);
-
-    // The status label shows the last text of either sender.
-    emit l.updater.infos(QStringLiteral("Checking Game/data.pak..."));
-    emit l.saves.infos(QStringLiteral("Save successfully exported."));
-    QCOMPARE(l.status->text(), QStringLiteral("Save successfully exported."));
-    emit l.updater.infos(QStringLiteral("Done"));
-    QCOMPARE(l.status->text(), QStringLiteral("Done"));
-    emit l.saves.infos(QString());
-    QCOMPARE(l.status->text(), QString());
-
-    // One playOk sets both buttons, passing its value on.
-    emit l.updater.playOk(true);
-    QVERIFY(l.w.play->isEnabled() && l.w.repair->isEnabled());
-    emit l.updater.playOk(false);
-    QVERIFY(!l.w.play->isEnabled() && !l.w.repair->isEnabled());
-}
-
-void WindowTest::radioClicksStoreMode_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("stored");
-    QTest::newRow("Fullscreen") << "Fullscreen" << "fullscreen";
-    QTest::newRow("Normal ratio") << "Normal ratio" << "normal";
-    QTest::newRow("Scale x2") << "Scale x2" << "x2";
-    QTest::newRow("Scale x3") << "Scale x3" << "x3";
-}
-
-void WindowTest::radioClicksStoreMode()
-{
-    QFETCH(QString, button);
-    QFETCH(QString, stored);
-
-    Scene scene;
-    scene.settings.setValue(QStringLiteral("graphics"), QStringLiteral("weird"));
-    Launcher &l = scene.buildWired();
-    QAbstractButton *radio = l.button(button);
-    radio->click();
-    QCOMPARE(l.checkedRadio(), radio);
-    // In the store's file as soon as the slot has returned.
-    QFile file(scene.isolated.file());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.readAll().contains("\ngraphics=" + stored.toUtf8() + '\n'));
-
-    // Clicking the radio button that is already checked stores the mode again.
-    scene.settings.setValue(QStringLiteral("graphics"), QStringLiteral("weird"));
-    radio->click();
-    QCOMPARE(scene.settings.value(QStringLiteral("graphics")).toString(), stored);
-    // The slots report nothing.
-    QCOMPARE(l.status->text(), QStringLiteral("Checking new version."));
-    QVERIFY(!l.w.play->isEnabled());
-}
-
-void WindowTest::linkButtonsOpenBrowser()
-{
-    Scene scene;
-    Launcher &l = scene.buildWired();
-    l.w.website->click();
-    l.w.wiki->click();
-    l.w.discord->click();
-
-    QCOMPARE(m_browser.urls, (QStringList{"http://zorvanlumeth.com/", "https://wiki.zorvanlumeth.com/fr",
-                                          "https://discord.gg/zorvanlumeth"}));
-    // Nothing else: no status text, no download, no quit.
-    QCOMPARE(l.status->text(), QStringLiteral("Checking new version."));
-    QCOMPARE(updateServer().requests(), QStringList{kNotesPath});
-    QVERIFY(!lifecycle::quitRequested());
-}
-
-void WindowTest::saveButtons_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("answer");   // the file dialog's choice
-    QTest::addColumn<QString>("selected"); // the list entry selected before the click; "<none>": list emptied
-    QTest::addColumn<QStringList>("dialogs");
-    QTest::addColumn<QString>("status");
-    QTest::addColumn<QByteArray>("gameSave");
-    QTest::addColumn<QStringList>("backups");
-    QTest::addColumn<bool>("reloaded");
-
-    const QStringList both{"Saves/Backup/monday", "Saves/Backup/tuesday"};
-    const QStringList saveAs{"save:Save as"};
-    const QStringList select{"open:Select save file"};
-    const QByteArray game("game");
-    QTest::newRow("backup") << "Backup save" << "Saves/Backup/friday" << "" << saveAs << "Save successfully exported."
-                            << game << QStringList{"Saves/Backup/friday", "Saves/Backup/monday", "Saves/Backup/tuesday"}
-                            << true;
-    QTest::newRow("remove") << "Remove save" << "Saves/Backup/monday" << "" << select << "Save succesfully removed."
-                            << game << QStringList{"Saves/Backup/tuesday"} << true;
-    QTest::newRow("import external") << "Import external save file" << "elsewhere/found.sav" << "" << select
-                                     << "Save successfully imported." << QByteArray("found") << both << true;
-    QTest::newRow("import selected") << "Import save file" << "" << "Saves/Backup/tuesday" << QStringList{}
-                                     << "Save successfully imported." << QByteArray("tuesday's") << both << true;
-    // An empty list hands on an empty path, which cannot be imported; a
-    // failed operation does not reload the list.
-    QTest::newRow("import from empty list") << "Import save file" << "" << "<none>" << QStringList{}
-                                            << "Unable to import save file. (Error 001)" << game << both << false;
-}
-
-void WindowTest::saveButtons()
-{
-    QFETCH(QString, button);
-    QFETCH(QString, answer);
-    QFETCH(QString, selected);
-    QFETCH(QStringList, dialogs);
-    QFETCH(QString, status);
-    QFETCH(QByteArray, gameSave);
-    QFETCH(QStringList, backups);
-    QFETCH(bool, reloaded);
-
-    Scene scene;
-    scene.install.write("Saves/Zorvan_Party-1", "game");
-    scene.install.write("Saves/Backup/monday", "monday's");
-    scene.install.write("Saves/Backup/tuesday", "tuesday's");
-    scene.install.write("elsewhere/found.sav", "found");
-    Launcher &l = scene.buildWired();
-    if (selected == QLatin1String("<none>"))
-        l.w.saveList->clear();
-    else if (!selected.isEmpty())
-        l.w.saveList->setCurrentIndex(l.w.saveList->findText(selected));
-    // Appears in the list only if it is reloaded.
-    scene.install.write("Saves/late", "late");
-    if (!answer.isEmpty())
-        m_dialogs.answer = answer.startsWith(QLatin1String("Saves/")) ? answer : scene.install.absolute(answer);
-
-    // Only "Import save file" goes through the list, which hands on its entry.
-    QSignalSpy handedOn(l.w.saveList, &CustomComboBox::currentSave);
-    l.button(button)->click();
-
-    QCOMPARE(handedOn.count(), button == QLatin1String("Import save file") ? 1 : 0);
-    QCOMPARE(m_dialogs.calls, dialogs);
-    QCOMPARE(l.status->text(), status);
-    QCOMPARE(scene.install.read("Saves/Zorvan_Party-1"), gameSave);
-    QStringList onDisk;
-    for (const QString &file : scene.install.files()) {
-        if (file.startsWith(QLatin1String("Saves/Backup/")))
-            onDisk << file;
-    }
-    QCOMPARE(onDisk, backups);
-    QCOMPARE(l.w.saveList->findText(QStringLiteral("Saves/late")) >= 0, reloaded);
-}
-
-void WindowTest::playWithoutGame()
-{
-    Scene scene;
-    Launcher &l = scene.buildWired();
-    emit l.updater.playOk(true);
-    l.w.play->click();
-
-    QCOMPARE(l.status->text(),
-             QStringLiteral("Unable to start Game.exe, please check your antivirus and repair files. (Error 008)"));
-    QVERIFY(!lifecycle::quitRequested());
-}
-
-void WindowTest::repairRunsCheck()
-{
-    Scene scene;
-    scene.served.write("version.txt", "2.0\n");
-    scene.served.write("file_listing.xml", manifestFor({}));
-    scene.install.write("localversion.txt", "2.0\n");
-    Launcher &l = scene.buildWired();
-    updateServer().clearRequests();
-    emit l.updater.playOk(true);
-    l.w.repair->click();
-
-    const QStringList requests = updateServer().requests();
-    QVERIFY2(requests.contains(QStringLiteral("/game/version.txt")), qPrintable(requests.join(", ")));
-    QVERIFY2(requests.contains(QStringLiteral("/game/file_listing.xml")), qPrintable(requests.join(", ")));
-    QCOMPARE(l.status->text(), QStringLiteral("Update finished. You have the latest version."));
-    QCOMPARE(scene.install.read("localversion.txt"), QByteArray("2.0\n"));
-    // The downloads moved the progress bar away from its reset state.
-    QVERIFY(l.progress->value() >= 0);
-    QVERIFY(l.w.play->isEnabled());
-}
-
-QTEST_MAIN(WindowTest)
 #include "tst_window.moc"

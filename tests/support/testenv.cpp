@@ -1,15 +1,15 @@
 #include "testenv.h"
 
+#include "platform/lifecycle.h"
+#include "updater/gameupdater.h"
 #include "updater/serverurls.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDir>
 #include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
 #include <QSettings>
-#include <QTest>
+#include <QSignalSpy>
+#include <QTimer>
 
 LoopbackHttpServer &updateServer()
 {
@@ -34,72 +34,8 @@ IsolatedSettings::IsolatedSettings()
 
 IsolatedSettings::~IsolatedSettings()
 {
-    // Leaves the store pointed at a place that no longer exists rather than
-    // at the machine's own.
+    // A place that no longer exists rather than the machine's own store.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path() + QStringLiteral("/gone"));
-}
-
-QString IsolatedSettings::file() const
-{
-    return m_dir.path() + QStringLiteral("/Team Quillon/Zorvan Lumeth.conf");
-}
-
-TempInstallation::TempInstallation()
-    : m_previous(QDir::currentPath())
-{
-    QDir::setCurrent(m_dir.path());
-}
-
-TempInstallation::~TempInstallation()
-{
-    QDir::setCurrent(m_previous);
-}
-
-QString TempInstallation::absolute(const QString &relative) const
-{
-    return QDir(m_dir.path()).filePath(relative);
-}
-
-static void writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        qFatal("cannot write %s", qPrintable(path));
-    file.write(content);
-}
-
-void TempInstallation::write(const QString &relative, const QByteArray &content) const
-{
-    writeFile(absolute(relative), content);
-}
-
-QByteArray TempInstallation::read(const QString &relative) const
-{
-    QFile file(absolute(relative));
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
-bool TempInstallation::exists(const QString &relative) const
-{
-    return QFileInfo::exists(absolute(relative));
-}
-
-QStringList TempInstallation::files() const
-{
-    QStringList result;
-    QDirIterator it(m_dir.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        result << QDir(m_dir.path()).relativeFilePath(it.next());
-    result.sort();
-    return result;
-}
-
-ServedTree::ServedTree()
-{
-    updateServer().setRoot(m_dir.path());
 }
 
 ServedTree::~ServedTree()
@@ -108,84 +44,50 @@ ServedTree::~ServedTree()
     updateServer().clearRoutes();
 }
 
-void ServedTree::write(const QString &relative, const QByteArray &content) const
+void writeFile(const QString &path, const QByteArray &content)
 {
-    writeFile(QDir(m_dir.path()).filePath(relative), content);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
+    file.write(content);
 }
 
-QString ServedTree::url(const QString &relative) const
+QByteArray readFile(const QString &path)
 {
-    return updateServer().url() + relative;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-namespace {
-
-QStringList *g_lines = nullptr;
-QtMessageHandler g_previous = nullptr;
-
-void collect(QtMsgType type, const QMessageLogContext &context, const QString &message)
+QMap<QString, QByteArray> snapshot(const QString &root)
 {
-    if (type == QtDebugMsg && g_lines)
-        g_lines->append(message);
-    else if (g_previous)
-        g_previous(type, context, message);
-}
-
-} // namespace
-
-DebugCapture::DebugCapture()
-{
-    g_lines = new QStringList;
-    g_previous = qInstallMessageHandler(collect);
-}
-
-DebugCapture::~DebugCapture()
-{
-    qInstallMessageHandler(g_previous);
-    delete g_lines;
-    g_lines = nullptr;
-}
-
-QStringList DebugCapture::lines() const
-{
-    return g_lines ? *g_lines : QStringList();
+    QMap<QString, QByteArray> result;
+    for (QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString path = it.next();
+        result.insert(QDir(root).relativeFilePath(path), readFile(path));
+    }
+    return result;
 }
 
 QString md5Hex(const QByteArray &content)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
+    return QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex();
 }
 
 QString sha1Hex(const QByteArray &content)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex());
+    return QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex();
 }
 
 QByteArray manifestFor(const QList<QPair<QString, QByteArray>> &files)
 {
     QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Files>\n";
     for (const auto &file : files) {
-        const QString name = file.first.section(QLatin1Char('/'), -1);
-        xml += "  <File Name=\"" + name.toUtf8() + "\" Path=\"/home/zorvanhost/www/game/" + file.first.toUtf8()
-            + "\" MD5=\"" + md5Hex(file.second).toLatin1() + "\" SHA1=\"" + sha1Hex(file.second).toLatin1() + "\"/>\n";
+        xml += "  <File Name=\"" + file.first.section('/', -1).toUtf8() + "\" Path=\"/home/zorvanhost/www/game/" + file.first.toUtf8() +
+               "\" MD5=\"" + md5Hex(file.second).toLatin1() + "\" SHA1=\"" + sha1Hex(file.second).toLatin1() + "\"/>\n";
     }
     return xml + "</Files>\n";
 }
-
-#include "platform/lifecycle.h"
-
-#include <QTimer>
-
-void clearQuitRequest()
-{
-    // Only the application's own loop resets the toolkit's quit flag, on
-    // entry and on return.
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-    QCoreApplication::exec();
-    lifecycle::reset();
-}
-
-#include <QSignalSpy>
 
 QStringList texts(const QSignalSpy &spy)
 {
@@ -193,4 +95,27 @@ QStringList texts(const QSignalSpy &spy)
     for (const QList<QVariant> &args : spy)
         result << args.at(0).toString();
     return result;
+}
+
+void clearQuitRequest()
+{
+    // Only the application's own loop resets the toolkit's quit flag.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    lifecycle::reset();
+}
+
+UpdateRun runUpdate(bool repair)
+{
+    GameUpdater updater;
+    QSignalSpy infos(&updater, &GameUpdater::infos);
+    QSignalSpy playOk(&updater, &GameUpdater::playOk);
+    updateServer().clearRequests();
+    repair ? updater.forceUpdate() : updater.checkUpdate();
+    UpdateRun run{texts(infos), {}, updateServer().requests(), lifecycle::quitRequested()};
+    for (const QList<QVariant> &args : playOk)
+        run.playOk << args.at(0).toBool();
+    if (run.quit)
+        clearQuitRequest();
+    return run;
 }

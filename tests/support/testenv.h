@@ -1,53 +1,53 @@
 #pragma once
 
 #include "loopbackhttpserver.h"
+#include "platform/dialogs.h"
 
-#include <QByteArray>
-#include <QString>
+#include <QDir>
+#include <QMap>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QVector>
 
 class QSignalSpy;
 
-#include <memory>
-
 // The one loopback update server of a test process. The launcher reads its
-// base URL once per process, so the server is started, and the URL variable
+// base URL once per process, so the server starts, and the URL variable is
 // set, before the first engine call; tests change what it serves instead.
 LoopbackHttpServer &updateServer();
 
-// Points the per-user settings store at a fresh temporary directory for the
-// life of the object, so that no test reads or writes the machine's own.
+// Points the per-user settings store at a temporary directory while it lives.
 class IsolatedSettings
 {
 public:
     IsolatedSettings();
     ~IsolatedSettings();
-    QString directory() const { return m_dir.path(); }
     // The store's file, as the launcher writes it on Linux.
-    QString file() const;
+    QString file() const { return m_dir.path() + QStringLiteral("/Team Quillon/Zorvan Lumeth.conf"); }
 
 private:
     QTemporaryDir m_dir;
 };
 
-// A temporary game installation that is the working directory for the life
-// of the object; the previous working directory is restored afterwards.
+// Writes a file, creating its directories; reads one (null when unreadable).
+void writeFile(const QString &path, const QByteArray &content);
+QByteArray readFile(const QString &path);
+// Every file below `root` (hidden ones too), relative path to content.
+QMap<QString, QByteArray> snapshot(const QString &root);
+
+// A temporary game installation that is the working directory while it lives.
 class TempInstallation
 {
 public:
-    TempInstallation();
-    ~TempInstallation();
-
-    bool isValid() const { return m_dir.isValid(); }
+    TempInstallation() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
+    ~TempInstallation() { QDir::setCurrent(m_previous); }
     QString path() const { return m_dir.path(); }
-    QString absolute(const QString &relative) const;
-
-    void write(const QString &relative, const QByteArray &content) const;
-    QByteArray read(const QString &relative) const;
-    bool exists(const QString &relative) const;
+    QString absolute(const QString &relative) const { return m_dir.filePath(relative); }
+    void write(const QString &relative, const QByteArray &content) const { writeFile(absolute(relative), content); }
+    QByteArray read(const QString &relative) const { return readFile(absolute(relative)); }
+    bool exists(const QString &relative) const { return QFileInfo::exists(absolute(relative)); }
     // Every file below the installation, relative and sorted.
-    QStringList files() const;
+    QStringList files() const { return snapshot(path()).keys(); }
 
 private:
     QTemporaryDir m_dir;
@@ -58,37 +58,59 @@ private:
 class ServedTree
 {
 public:
-    ServedTree();
+    ServedTree() { updateServer().setRoot(m_dir.path()); }
     ~ServedTree();
-
     QString path() const { return m_dir.path(); }
-    void write(const QString &relative, const QByteArray &content) const;
+    void write(const QString &relative, const QByteArray &content) const { writeFile(m_dir.filePath(relative), content); }
     // The full URL of `relative` below the base URL.
-    QString url(const QString &relative) const;
+    QString url(const QString &relative) const { return updateServer().url() + relative; }
 
 private:
     QTemporaryDir m_dir;
 };
 
-// Collects the debug lines written while it lives.
-class DebugCapture
-{
-public:
-    DebugCapture();
-    ~DebugCapture();
-    QStringList lines() const;
-};
-
-// Builds a manifest with one "File" element per (relative path, content):
-// Paths under the server's game directory, lowercase digests.
+// A manifest with one "File" per (relative path, content), as published.
 QByteArray manifestFor(const QList<QPair<QString, QByteArray>> &files);
 QString md5Hex(const QByteArray &content);
 QString sha1Hex(const QByteArray &content);
 
-// The first argument of every emission recorded by `spy`: the status texts
-// of an infos(QString) spy, in order.
+// The first argument of every emission recorded by `spy`, in order.
 QStringList texts(const QSignalSpy &spy);
 
-// Forgets a quit request made by a test: the toolkit's (which would end
-// every later local event loop at once) and the launcher's own.
+// Forgets a quit request: the toolkit's (which would end every later local
+// event loop at once) and the launcher's own.
 void clearQuitRequest();
+
+// One update run of a fresh engine (a Repair when `repair`); a quit request
+// it makes is noted and forgotten.
+struct UpdateRun
+{
+    QStringList statuses;
+    QVector<bool> playOk;
+    QStringList requests;
+    bool quit = false;
+};
+UpdateRun runUpdate(bool repair = false);
+
+// Answers the launcher's dialogs without a person and records each one as
+// "save|caption|directory|filter", "open|..." or "message|text".
+class ScriptedDialogs : public platform::Dialogs
+{
+public:
+    ScriptedDialogs() { platform::setDialogs(this); }
+    ~ScriptedDialogs() override { platform::setDialogs(nullptr); }
+    QString answer; // null: the dialog is closed without a choice
+    QStringList calls;
+
+    QString saveFileName(const QString &caption, const QString &dir, const QString &filter) override
+    {
+        calls << QStringList{"save", caption, dir, filter}.join('|');
+        return answer;
+    }
+    QString openFileName(const QString &caption, const QString &dir, const QString &filter) override
+    {
+        calls << QStringList{"open", caption, dir, filter}.join('|');
+        return answer;
+    }
+    void information(const QString &text) override { calls << "message|" + text; }
+};

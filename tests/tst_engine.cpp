@@ -1,0 +1,552 @@
+// The update engine against a loopback HTTP server: the two downloads and the
+// whole-file replacement under them, whole update runs (version check, manifest,
+// Repair, self-update), and the manifest that the studio's publisher writes.
+
+#include "support/testenv.h"
+#include "platform/replacefile.h"
+#include "updater/gameupdater.h"
+
+#include <QEventLoop>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+using Behaviour = LoopbackHttpServer::Behaviour;
+using Strategy = platform::FileReplacement::Strategy;
+Q_DECLARE_METATYPE(Strategy)
+
+namespace {
+
+const QString kVersion = QStringLiteral("Downloading  version.txt...");
+const QString kManifest = QStringLiteral("Downloading  file_listing.xml...");
+const QString kLatest = QStringLiteral("You have the latest version.");
+const QString kFinished = QStringLiteral("Update finished. You have the latest version.");
+const QString k004 = QStringLiteral("Download error (004). Local version available.");
+const QString k009 = QStringLiteral("Error in the update manifesto (009).");
+
+int threadCount()
+{
+    return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+}
+
+QByteArray element(const QString &name, const QString &path, const QString &md5, const QString &sha1)
+{
+    return QString("<File Name=\"%1\" Path=\"/home/zorvanhost/www/game/%2\" MD5=\"%3\" SHA1=\"%4\"/>\n")
+        .arg(name, path, md5, sha1)
+        .toUtf8();
+}
+
+// Each text but a download's own status is followed by playOk(true); a
+// synchronisation records the version only once its files are on the disk.
+void verifyRun(const UpdateRun &run, const QStringList &statuses)
+{
+    QCOMPARE(run.statuses, statuses);
+    QCOMPARE(run.playOk, QVector<bool>(statuses.size() - statuses.filter("Downloading").size(), true));
+    if (statuses.contains(kManifest))
+        QVERIFY(!platform::hasUnflushedReplacements());
+}
+
+// The publisher's exit code and output (standard output, then standard error).
+QPair<int, QString> publish(const QStringList &args)
+{
+    QProcess tool;
+    tool.start(QStringLiteral(ZORVAN_BUILD_DIR "/tools/publish/zorvan-publish"), args);
+    if (!tool.waitForFinished(30000) || tool.exitStatus() != QProcess::NormalExit)
+        return {-1, QString()};
+    return {tool.exitCode(), QString::fromUtf8(tool.readAllStandardOutput() + tool.readAllStandardError())};
+}
+
+} // namespace
+
+class UpdateEngineTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { updateServer(); }
+
+    // `done` of 8 entries, 0 for the one-argument download. `local`: what
+    // lies where the file goes beforehand, an older "file" or a "directory".
+    // A success replaces it with the body; a failure changes nothing on disk.
+    void download_data()
+    {
+        QTest::addColumn<QString>("relative");
+        QTest::addColumn<int>("behaviour");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("done");
+        QTest::addColumn<QString>("local");
+        QTest::addColumn<QStringList>("statuses");
+        const QString plain = "Downloading  version.txt...";
+        const auto row = [&](const char *tag, const QString &relative, Behaviour behaviour, const QByteArray &body, int done,
+                             const QString &local, const QStringList &statuses) {
+            QTest::newRow(tag) << relative << int(behaviour) << body << done << local << statuses;
+        };
+        const QByteArray half(300000, 'n');
+        row("binary", "version.txt", Behaviour::Serve, QByteArray("\0\1\xff\r\n", 5), 0, "file", {plain});
+        row("empty body truncates", "version.txt", Behaviour::Serve, "", 0, "file", {plain});
+        row("no length", "version.txt", Behaviour::NoLength, QByteArray(70000, 'x'), 0, "file", {plain});
+        row("redirect", "version.txt", Behaviour::Redirect, "2.0\n", 0, "file", {plain});
+        row("game file, nested, accented", "Données/Cartes/é 01.dat", Behaviour::Serve, "é", 3, "", {"Downloading (37.50%) é 01.dat..."});
+        row("game file, several MiB", "Game.exe", Behaviour::Serve, QByteArray(3 << 20, 'p'), 8, "", {"Downloading (100.00%) Game.exe..."});
+        row("404", "version.txt", Behaviour::NotFound, "2.0\n", 0, "file", {plain, k004});
+        row("body cut short", "version.txt", Behaviour::ShortBody, half, 0, "file", {plain, k004});
+        // The player quits while the reply is still arriving.
+        row("quit while waiting", "version.txt", Behaviour::Stall, half, 0, "file",
+            {plain, "Download interrupted (004). Local version available."});
+        row("no such directory, 005", "Data/version.txt", Behaviour::Serve, "2.0\n", 0, "",
+            {"Downloading  Data/version.txt...", "Error when opening file (005). Local version available."});
+        row("game file, 404, no directory made", "Data/Map.dat", Behaviour::NotFound, "map", 3, "",
+            {"Downloading (37.50%) Map.dat...", "Download error (006). Local version available."});
+        row("game file, unwritable, 007", "Data/Map.dat", Behaviour::Serve, "map", 8, "directory",
+            {"Downloading (100.00%) Map.dat...", "Error when opening file (007). Local version available."});
+        // The server answers the URL it normalises; the file may not land there.
+        row("game file, climbs out, 007", "../{outside}/Map.dat", Behaviour::Serve, "map", 8, "",
+            {"Downloading (100.00%) Map.dat...", "Error when opening file (007). Local version available."});
+    }
+
+    void download()
+    {
+        QFETCH(QString, relative);
+        QFETCH(int, behaviour);
+        QFETCH(QByteArray, body);
+        QFETCH(int, done);
+        QFETCH(QString, local);
+        QFETCH(QStringList, statuses);
+        const bool stored = statuses.size() == 1;
+        TempInstallation install;
+        ServedTree served;
+        QTemporaryDir outside; // beside the installation
+        relative.replace("{outside}", QFileInfo(outside.path()).fileName());
+        if (relative.startsWith("../"))
+            updateServer().setContent(relative.mid(2), body);
+        else
+            served.write(Behaviour(behaviour) == Behaviour::Redirect ? "moved/elsewhere.txt" : relative, body);
+        updateServer().setBehaviour("/game/" + relative, Behaviour(behaviour), "/game/moved/elsewhere.txt");
+        if (local == "file")
+            install.write(relative, "an older and longer file");
+        else if (local == "directory")
+            install.write(relative + "/keep", "kept");
+        const QMap<QString, QByteArray> before = snapshot(install.path());
+
+        GameUpdater updater;
+        QSignalSpy infos(&updater, &GameUpdater::infos);
+        QSignalSpy playOk(&updater, &GameUpdater::playOk);
+        QSignalSpy progress(&updater, &GameUpdater::downloadP);
+        const bool quit = Behaviour(behaviour) == Behaviour::Stall;
+        if (quit)
+            connect(&updateServer(), &LoopbackHttpServer::requestReceived, qApp, &QCoreApplication::quit);
+        if (done)
+            updater.downloadFile(served.url(relative), relative.section('/', -1), 8, done);
+        else
+            updater.downloadFile(served.url(relative));
+        updateServer().disconnect(qApp);
+        updateServer().releaseStalled();
+        if (quit)
+            clearQuitRequest();
+
+        QCOMPARE(texts(infos), statuses);
+        QCOMPARE(texts(playOk), stored ? QStringList() : QStringList{"true"});
+        QVERIFY(snapshot(outside.path()).isEmpty());
+        if (!stored) {
+            QCOMPARE(snapshot(install.path()), before);
+            QCOMPARE(install.exists("Data"), local == "directory");
+            return;
+        }
+        QCOMPARE(install.files(), QStringList{relative});
+        QCOMPARE(install.read(relative), body);
+        QCOMPARE(progress.last(), (QList<QVariant>{qint64(body.size()), qint64(body.size())}));
+    }
+
+    // Every manager runs a network thread until it is disposed of; a run of
+    // thousands of files may not keep them, whether it runs before the main
+    // event loop (the start-up run) or inside one (Repair).
+    void managersAreNotKept()
+    {
+        TempInstallation install;
+        ServedTree served;
+        served.write("f.dat", "x");
+        GameUpdater updater;
+        // Threads the toolkit starts once and keeps are not counted.
+        updater.downloadFile(served.url("f.dat"), "f.dat", 1, 1);
+        QCoreApplication::processEvents();
+        const int before = threadCount();
+        int most = 0;
+        const auto run = [&]() {
+            for (int i = 0; i < 40; ++i) {
+                updater.downloadFile(served.url("f.dat"), "f.dat", 40, i + 1);
+                most = qMax(most, threadCount());
+            }
+        };
+        run();
+        QEventLoop loop;
+        QTimer::singleShot(0, &loop, [&]() {
+            run();
+            loop.quit();
+        });
+        loop.exec();
+
+        QVERIFY2(most <= before + 1, qPrintable(QStringLiteral("%1 threads at most, %2 before").arg(most).arg(before)));
+        QTRY_COMPARE(threadCount(), before);
+    }
+
+    void replacement_data()
+    {
+        QTest::addColumn<Strategy>("strategy");
+        QTest::addColumn<bool>("fullDisk");
+        QTest::newRow("automatic") << Strategy::Automatic << false;
+        QTest::newRow("named") << Strategy::NamedTemporary << false;
+        QTest::newRow("automatic, full disk") << Strategy::Automatic << true;
+        QTest::newRow("named, full disk") << Strategy::NamedTemporary << true;
+    }
+
+    // A committed file is whole under the old name with the old permissions;
+    // one cut short by a full disk leaves the old file and nothing beside it.
+    void replacement()
+    {
+        QFETCH(Strategy, strategy);
+        QFETCH(bool, fullDisk);
+        QTemporaryDir dir;
+        const QByteArray mountPoint = QFile::encodeName(dir.path());
+        if (fullDisk && ::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("cannot mount a tmpfs here (needs root)");
+        const auto unmount = qScopeGuard([&] {
+            if (fullDisk)
+                ::umount(mountPoint.constData());
+        });
+        const QString target = dir.filePath("Game.exe");
+        writeFile(target, QByteArray(40 * 1024, 'o'));
+        QVERIFY(::chmod(QFile::encodeName(target).constData(), 0777) == 0);
+        const QMap<QString, QByteArray> before = snapshot(dir.path());
+        const QByteArray content(48 * 1024, 'n');
+        platform::flushReplacedFiles();
+        {
+            platform::FileReplacement file(target, strategy);
+            QVERIFY(file.open());
+            QCOMPARE(readFile(target), before.value("Game.exe"));
+            QCOMPARE(file.commit(content), !fullDisk);
+        }
+        QCOMPARE(snapshot(dir.path()), fullDisk ? before : (QMap<QString, QByteArray>{{"Game.exe", content}}));
+        struct stat info;
+        QVERIFY(::stat(QFile::encodeName(target).constData(), &info) == 0 && (info.st_mode & 07777) == 0777);
+        QCOMPARE(platform::hasUnflushedReplacements(), !fullDisk);
+        platform::flushReplacedFiles();
+        QVERIFY(!platform::hasUnflushedReplacements());
+    }
+
+    // Null: no such file, or for the server a 404. The installation holds an
+    // intact "a.dat" and "Game.exe"; "Data/x.dat" is served, not installed.
+    void run_data()
+    {
+        QTest::addColumn<QByteArray>("local");
+        QTest::addColumn<QByteArray>("server");
+        QTest::addColumn<QByteArray>("listing");
+        QTest::addColumn<QByteArray>("listingOnDisk");
+        QTest::addColumn<QStringList>("statuses");
+        const QByteArray none;
+        const QByteArray x = manifestFor({{"Data/x.dat", "x"}});
+        const QString fetchX = "Downloading (100.00%) x.dat...";
+        const auto row = [&](const char *tag, const QByteArray &local, const QByteArray &server, const QByteArray &listing,
+                             const QByteArray &onDisk, const QStringList &middle) {
+            QTest::newRow(tag) << local << server << listing << onDisk << QStringList{kVersion} + middle;
+        };
+        row("same bytes", "1.4\n", "1.4\n", x, none, {kLatest, kFinished});
+        row("CR LF against LF", "1.4\n", "1.4\r\n", x, none, {kLatest, kFinished});
+        row("no line end against one", "1.4\n", "1.4", x, none, {kManifest, fetchX, kFinished});
+        row("older is different too", "1.5\n", "1.4\n", x, none, {kManifest, fetchX, kFinished});
+        // The initial value itself is served: equal only if "0.0" and a line end were written.
+        row("first start", none, "0.0\n", x, none, {kLatest, kFinished});
+        row("server unreachable", "1.2\r\n", none, x, none, {k004, k009});
+        row("local version unreadable", "<directory>", "3.0\n", x, none, {k009});
+        row("manifest 404, none on disk", "1.0\n", "2.0\n", none, none,
+            {kManifest, k004, "Error in the update manifesto. (010)", kFinished});
+        row("manifest 404, earlier one used", "1.0\n", "2.0\n", none, x, {kManifest, k004, fetchX, kFinished});
+        row("manifest not XML", "1.0\n", "2.0\n", "not xml", x, {kManifest, "Error in the update manifesto. (010)", kFinished});
+        row("manifest without element", "1.0\n", "2.0\n", "<?xml version=\"1.0\"?>\n", x,
+            {kManifest, "Error in the update manifesto. (011)", kFinished});
+        row("root without File children", "1.0\n", "2.0\n", "<Files><Other/></Files>", none, {kManifest, kFinished});
+        // Fetched at every synchronisation: uppercase digests, and a missing
+        // file whose digests are empty. Never: entries placed outside.
+        row("entries always or never fetched", "1.0\n", "2.0\n",
+            "<Files>" + element("a.dat", "a.dat", md5Hex("a").toUpper(), sha1Hex("a").toUpper()) + element("b.dat", "b.dat", "", "") +
+                element("zorvan-out.dat", "../zorvan-out.dat", md5Hex("a"), sha1Hex("a")) +
+                element("../../../zorvan-out.dat", "Game.exe", "", "") + element("Game.exe", "Game.exe", md5Hex("game"), sha1Hex("game")) +
+                "</Files>",
+            none, {kManifest, "Downloading (20.00%) a.dat...", "Downloading (40.00%) b.dat...", kFinished});
+    }
+
+    void run()
+    {
+        QFETCH(QByteArray, local);
+        QFETCH(QByteArray, server);
+        QFETCH(QByteArray, listing);
+        QFETCH(QByteArray, listingOnDisk);
+        QFETCH(QStringList, statuses);
+        TempInstallation install;
+        ServedTree served;
+        served.write("version.txt", server);
+        if (server.isNull())
+            updateServer().setBehaviour("/game/version.txt", Behaviour::NotFound);
+        served.write("file_listing.xml", listing);
+        if (listing.isNull())
+            updateServer().setBehaviour("/game/file_listing.xml", Behaviour::NotFound);
+        for (const char *file : {"Data/x.dat", "a.dat", "b.dat"})
+            served.write(file, "x");
+        if (local == "<directory>")
+            QDir().mkdir("localversion.txt");
+        else if (!local.isNull())
+            install.write("localversion.txt", local);
+        if (!listingOnDisk.isNull())
+            install.write("file_listing.xml", listingOnDisk);
+        install.write("a.dat", "a");
+        install.write("Game.exe", "game");
+        install.write("file_listing.php", "left by an old launcher");
+
+        verifyRun(runUpdate(), statuses);
+        const bool failed = statuses.endsWith(k009);
+        if (local != "<directory>")
+            QCOMPARE(install.read("localversion.txt"), failed ? (local.isNull() ? "0.0\n" : local) : server);
+        QCOMPARE(install.exists("version.txt"), failed && !server.isNull());
+        QCOMPARE(install.exists("Data/x.dat"), statuses.contains("Downloading (100.00%) x.dat..."));
+        QVERIFY(!install.exists("file_listing.php"));
+        QVERIFY(!QFileInfo::exists(install.absolute("../zorvan-out.dat")) && !QFileInfo::exists(install.absolute("../../zorvan-out.dat")));
+    }
+
+    // One letter per listed file: o intact, s stale, f one byte flipped, m missing.
+    // A Repair runs with the server's version already recorded. Other children of
+    // the root and deeper "File" elements are skipped; unlisted files stay.
+    void onlyDifferingEntriesFetched_data()
+    {
+        QTest::addColumn<bool>("repair");
+        QTest::addColumn<QString>("states");
+        QTest::addColumn<QStringList>("downloads");
+        QTest::newRow("only the third stale") << false << "ooso" << QStringList{"Downloading (75.00%) Cave.map..."};
+        QTest::newRow("fresh installation") << false << "mmmm"
+                                            << QStringList{"Downloading (25.00%) Game.exe...", "Downloading (50.00%) Map.dat...",
+                                                           "Downloading (75.00%) Cave.map...", "Downloading (100.00%) theme.ogg..."};
+        QTest::newRow("Repair, all intact") << true << "oooo" << QStringList();
+        QTest::newRow("Repair, one byte flipped") << true << "ooof" << QStringList{"Downloading (100.00%) theme.ogg..."};
+    }
+
+    void onlyDifferingEntriesFetched()
+    {
+        QFETCH(bool, repair);
+        QFETCH(QString, states);
+        QFETCH(QStringList, downloads);
+        const QByteArray big = QByteArray("ogg\0\r\n", 6).repeated(50000);
+        const QList<QPair<QString, QByteArray>> files = {
+            {"Game.exe", "the game"}, {"Data/Map.dat", "map"}, {"Data/Maps/Deep/Cave.map", "cave"}, {"Audio/theme.ogg", big}};
+        TempInstallation install;
+        ServedTree served;
+        served.write("version.txt", "2.0\n");
+        install.write("localversion.txt", repair ? "2.0\n" : "1.0\n");
+        install.write("Saves/Zorvan_Party-1", "unlisted");
+        QMap<QString, QByteArray> expected{{"localversion.txt", "2.0\n"}, {"Saves/Zorvan_Party-1", "unlisted"}};
+        for (int i = 0; i < files.size(); ++i) {
+            QByteArray local = files.at(i).second;
+            served.write(files.at(i).first, local);
+            expected.insert(files.at(i).first, local);
+            local[2] = states.at(i) == 'f' ? char(local.at(2) ^ 1) : local.at(2);
+            if (states.at(i) != 'm')
+                install.write(files.at(i).first, states.at(i) == 's' ? "old " + local : local);
+        }
+        const QByteArray listing =
+            manifestFor(files)
+                .replace("Files>", "Liste>")
+                .replace("  <File Name=\"Cave.map\"", "<Header/><Group>" + element("nested.dat", "nested.dat", "", "") + "</Group>" +
+                                                          element("lower.dat", "lower.dat", "", "").replace("<File", "<file") +
+                                                          "<File Name=\"Cave.map\"");
+        served.write("file_listing.xml", listing);
+        expected.insert("file_listing.xml", listing);
+
+        verifyRun(runUpdate(repair), QStringList{kVersion, kManifest} + downloads + QStringList{kFinished});
+        QCOMPARE(snapshot(install.path()), expected);
+    }
+
+    // The single-file check hashes the text it is given and, on a mismatch,
+    // hands that same text to the one-argument download: a local path hashes
+    // but cannot be fetched, a full URL never hashes and is always fetched.
+    void checkFile_data()
+    {
+        QTest::addColumn<bool>("byUrl");
+        QTest::addColumn<QByteArray>("local"); // null: no file
+        QTest::addColumn<QString>("md5");
+        QTest::addColumn<QString>("sha1");
+        QTest::addColumn<QStringList>("between");
+        const QByteArray old = "old map";
+        const QStringList unfetchable{"Downloading  Map.dat...", k004};
+        QTest::newRow("both digests match") << false << old << md5Hex(old) << sha1Hex(old) << QStringList();
+        QTest::newRow("missing, both expected empty") << false << QByteArray() << "" << "" << QStringList();
+        QTest::newRow("uppercase never matches") << false << old << md5Hex(old).toUpper() << sha1Hex(old).toUpper() << unfetchable;
+        QTest::newRow("MD5 alone matches") << false << old << md5Hex(old) << sha1Hex("other") << unfetchable;
+        QTest::newRow("by URL, fetched") << true << old << md5Hex("new map") << sha1Hex("new map") << QStringList{"Downloading  Map.dat..."};
+    }
+
+    void checkFile()
+    {
+        QFETCH(bool, byUrl);
+        QFETCH(QByteArray, local);
+        QFETCH(QString, md5);
+        QFETCH(QString, sha1);
+        QFETCH(QStringList, between);
+        TempInstallation install;
+        ServedTree served;
+        served.write("Map.dat", "new map");
+        if (!local.isNull())
+            install.write("Map.dat", local);
+        const QString path = byUrl ? served.url("Map.dat") : QStringLiteral("Map.dat");
+        GameUpdater updater;
+        QSignalSpy infos(&updater, &GameUpdater::infos);
+        updater.checkFile(path, md5, sha1);
+        QCOMPARE(texts(infos), QStringList{"Checking " + path + "..."} + between + QStringList{"Done"});
+        QCOMPARE(install.read("Map.dat"), byUrl ? QByteArray("new map") : local);
+    }
+
+    // `road`: the versions are "equal", the run ends in "009", or the sync
+    // delivers the new build. `leftover`: a build set aside earlier, which the run
+    // deletes, or one that it cannot delete ("blocking", as while its process
+    // runs), which leaves the swap undone, so that the same build restarts.
+    void selfUpdate_data()
+    {
+        QTest::addColumn<QString>("road");
+        QTest::addColumn<bool>("newBuild");
+        QTest::addColumn<QString>("leftover");
+        QTest::addColumn<QStringList>("statuses");
+        const QStringList equal{kVersion, kLatest, kFinished};
+        QTest::newRow("placed by hand, run ends in 009") << "009" << true << "deleted" << QStringList{kVersion, k004, k009};
+        QTest::newRow("delivered by the synchronisation")
+            << "delivered" << true << "" << QStringList{kVersion, kManifest, "Downloading (100.00%) Launcher_new.exe...", kFinished};
+        QTest::newRow("previous build still there") << "equal" << true << "blocking" << equal;
+        QTest::newRow("no new build") << "equal" << false << "deleted" << equal;
+    }
+
+    void selfUpdate()
+    {
+        QFETCH(QString, road);
+        QFETCH(bool, newBuild);
+        QFETCH(QString, leftover);
+        QFETCH(QStringList, statuses);
+        TempInstallation install;
+        ServedTree served;
+        // Stand-ins for the builds, each leaving a mark when started.
+        const QByteArray oldBytes = "#!/bin/sh\n: > started-by-old\n";
+        const QByteArray newBytes = "#!/bin/sh\n: > started-by-new\n";
+        const bool blocked = leftover == "blocking";
+        const QString leftoverFile = blocked ? "Launcher_old.exe/busy" : "Launcher_old.exe";
+        install.write("Zorvan Lumeth.exe", oldBytes);
+        install.write("localversion.txt", "2.0\n");
+        if (!leftover.isEmpty())
+            install.write(leftoverFile, "older");
+        served.write("version.txt", road == "delivered" ? "3.0\n" : "2.0\n");
+        if (road == "009")
+            updateServer().setBehaviour("/game/version.txt", Behaviour::NotFound);
+        served.write("Launcher_new.exe", newBytes);
+        served.write("file_listing.xml", manifestFor({{"Launcher_new.exe", newBytes}}));
+        if (newBuild && road != "delivered")
+            install.write("Launcher_new.exe", newBytes);
+        ScriptedDialogs dialogs;
+
+        const UpdateRun run = runUpdate();
+
+        const bool swapped = newBuild && !blocked;
+        QCOMPARE(run.statuses, statuses);
+        QCOMPARE(install.read("Zorvan Lumeth.exe"), swapped ? newBytes : oldBytes);
+        QCOMPARE(install.exists("Launcher_new.exe"), blocked);
+        QCOMPARE(install.read(leftoverFile), QByteArray(blocked ? "older" : swapped ? oldBytes : ""));
+        QCOMPARE(run.quit, newBuild);
+        QCOMPARE(dialogs.calls,
+                 newBuild ? QStringList{"message|A new launcher update is available. The program will restart."} : QStringList());
+        if (newBuild)
+            QTRY_VERIFY_WITH_TIMEOUT(install.exists(swapped ? "started-by-new" : "started-by-old"), 10000);
+    }
+
+    // The launcher brings an empty installation to exactly the published build.
+    void publishedBuildRoundTrip()
+    {
+        ServedTree served;
+        const QMap<QString, QByteArray> build = {
+            {"Game.exe", "game"},
+            {"Data/Maps/région 1.map", QByteArray(70000, 'm')},
+            {"R&D's notes.txt", "escaped in the manifest"},
+            {"100%zz.txt", "a percent sign that is no escape"},
+            {".hidden", "dot file"},
+            {"empty.dat", ""},
+            {"Data/version.txt", "not the top's"},
+        };
+        for (auto it = build.begin(); it != build.end(); ++it)
+            served.write(it.key(), it.value());
+        // A link that stays inside the build is published as a file.
+        QVERIFY(QFile::link("../Game.exe", served.path() + "/Data/linked.exe"));
+        QCOMPARE(publish({served.path(), "--set-version", "1.99"}),
+                 qMakePair(0, QString("published 8 files, 70084 bytes, version 1.99\n")));
+        // Published again: the same manifest, which does not list itself.
+        const QByteArray manifest = readFile(served.path() + "/file_listing.xml");
+        QCOMPARE(publish({served.path(), "--bump-version"}).first, 0);
+        QCOMPARE(readFile(served.path() + "/file_listing.xml"), manifest);
+
+        TempInstallation install;
+        runUpdate();
+
+        QMap<QString, QByteArray> expected = build;
+        expected.insert("Data/linked.exe", "game");
+        expected.insert("file_listing.xml", manifest);
+        expected.insert("localversion.txt", "1.100\n");
+        QCOMPARE(snapshot(install.path()), expected);
+    }
+
+    // What the launcher could not use refuses the whole build; nothing is written.
+    // `entry`: a file, "name -> target" for a link, or "name|" for a pipe.
+    void publisherRefusals_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("message");
+        const QStringList set = {"--set-version", "9.9"};
+        QTest::newRow("bump without digits") << "" << QStringList{"--bump-version"} << "no number to bump";
+        QTest::newRow("two lines") << "" << QStringList{"--set-version", "1\n2"} << "one non-empty line";
+        QTest::newRow("both options") << "" << QStringList{"--set-version", "2", "--bump-version"} << "usage: zorvan-publish";
+        QTest::newRow("backslash") << "Data\\x.dat" << set << "contains \"\\\"";
+        QTest::newRow("control character") << "Data/x\x01.dat" << set << "control character";
+        QTest::newRow("colon") << "Data/a:b" << set << "\":\", which Windows does not allow";
+        // The launcher removes the name from the whole URL to find the directory.
+        QTest::newRow("name inside a directory name") << "Data/ata" << set << "\"ata\" also occurs earlier";
+        QTest::newRow("percent escape") << "a%41" << set << "would ask the server for another path";
+        QTest::newRow("server directory") << "x/home/zorvanhost/www/y" << set << "the server's directory";
+        QTest::newRow("link out of the build") << "out -> /etc/hostname" << set << "leads out of the build";
+        QTest::newRow("link to nothing") << "dangling -> missing.dat" << set << "a link to nothing";
+        QTest::newRow("link loop") << "Data/up -> .." << set << "leads back into its own directory";
+        QTest::newRow("pipe") << "Data/pipe|" << set << "not a regular file";
+    }
+
+    void publisherRefusals()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QStringList, args);
+        QFETCH(QString, message);
+        ServedTree build;
+        build.write("Game.exe", "game");
+        build.write("version.txt", "beta\n");
+        const QString path = build.path() + "/" + entry.section(" -> ", 0, 0).remove('|');
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        if (entry.contains(" -> "))
+            QVERIFY(QFile::link(entry.section(" -> ", 1), path));
+        else if (entry.endsWith('|'))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (!entry.isEmpty())
+            build.write(entry, "x");
+
+        const QPair<int, QString> run = publish(QStringList{build.path()} + args);
+
+        QCOMPARE(run.first, 1);
+        QVERIFY2(run.second.startsWith("zorvan-publish: ") && run.second.contains(message), qPrintable(run.second));
+        QCOMPARE(readFile(build.path() + "/version.txt"), QByteArray("beta\n"));
+        QVERIFY(!QFileInfo::exists(build.path() + "/file_listing.xml"));
+    }
+};
+
+QTEST_MAIN(UpdateEngineTest)
+#include "tst_engine.moc"
