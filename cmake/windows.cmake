@@ -1,0 +1,24 @@
+# Windows: the launcher is a GUI-subsystem program entering through Qt's
+# WinMain (which splits the wide command line and calls main), named
+# "Zorvan Lumeth.exe", with its icon, version information and manifest as
+# resources. Qt and the C++ runtime are linked statically, so the launcher
+# is one self-contained file: exactly what replacing its own executable
+# replaces.
+
+add_link_options(-static)
+
+# A static Qt finds its plug-ins only when they are imported into the
+# executable. Every executable that links the library compiles the import
+# list itself: in a static library it would be dropped as unreferenced.
+add_library(zorvanqtplugins INTERFACE)
+target_sources(zorvanqtplugins INTERFACE ${CMAKE_CURRENT_LIST_DIR}/../platform/windows/staticplugins.cpp)
+target_link_libraries(zorvanqtplugins INTERFACE
+    Qt5::QWindowsIntegrationPlugin Qt5::QOffscreenIntegrationPlugin Qt5::QICOPlugin Qt5::QWindowsVistaStylePlugin)
+
+function(zorvan_windows_launcher target)
+    set(ZORVAN_ICON ${PROJECT_SOURCE_DIR}/resources/icon.ico)
+    set(ZORVAN_MANIFEST ${PROJECT_SOURCE_DIR}/platform/windows/launcher.manifest)
+    configure_file(${PROJECT_SOURCE_DIR}/platform/windows/launcher.rc.in ${CMAKE_CURRENT_BINARY_DIR}/launcher.rc @ONLY)
+    target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/launcher.rc)
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME "Zorvan Lumeth")
+endfunction()
