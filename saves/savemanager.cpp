@@ -62,6 +62,12 @@ bool replaceWithCopy(const QString &source, const QString &destination)
             return false;
         }
     }
+    // The toolkit's commit() ignores a failure to write out its last
+    // buffered bytes and would put a cut-short copy in place.
+    if (!output.flush()) {
+        output.cancelWriting();
+        return false;
+    }
     return output.commit();
 }
 
