@@ -39,8 +39,13 @@ void rewriteGameOptions(const QString &option)
     QSaveFile file(info.filePath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         return;
-    file.write(option.toLatin1());
-    file.commit();
+    // The toolkit's commit() ignores a failure to write out what it still
+    // buffers; a failed flush must not put an empty file in place.
+    const QByteArray text = option.toLatin1();
+    if (file.write(text) == text.size() && file.flush())
+        file.commit();
+    else
+        file.cancelWriting();
 }
 
 } // namespace
