@@ -8,6 +8,7 @@
 //   zorvan-faultdriver import ENTRY     "Import save file" with ENTRY selected
 //   zorvan-faultdriver importext PATH   "Import external save file", PATH chosen
 //   zorvan-faultdriver remove PATH      "Remove save", PATH chosen
+//   zorvan-faultdriver play             the graphics mode "x2", then "Play"
 //
 // The launcher's own start-up (identity, settings, application, translation,
 // window, the 21 connections) runs unchanged; the dialogs answer at once and
@@ -29,6 +30,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSettings>
 #include <QTextCodec>
 #include <QTranslator>
@@ -66,9 +68,9 @@ int main(int argc, char **argv)
 {
     const QString action = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     const QString argument = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
-    const QStringList actions{"sync", "repair", "backup", "import", "importext", "remove"};
+    const QStringList actions{"sync", "repair", "backup", "import", "importext", "remove", "play"};
     if (!actions.contains(action)) {
-        std::fprintf(stderr, "usage: zorvan-faultdriver sync|repair|backup NAME|import ENTRY|importext PATH|remove PATH\n");
+        std::fprintf(stderr, "usage: zorvan-faultdriver sync|repair|backup NAME|import ENTRY|importext PATH|remove PATH|play\n");
         return 2;
     }
     AnsweringDialogs dialogs(argument);
@@ -111,5 +113,10 @@ int main(int argc, char **argv)
         window.importExternalSave->click();
     if (action == "remove")
         window.removeSave->click();
+    if (action == "play") {
+        window.scale2->click();
+        window.play->setEnabled(true); // as the first status of a run does
+        window.play->click();
+    }
     return 0;
 }
