@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QTest>
+#include <QTranslator>
 
 using Behaviour = LoopbackHttpServer::Behaviour;
 
@@ -224,6 +225,28 @@ private slots:
                                                                         {"Game.exe", offered.value("Game.exe")},
                                                                         {"Data/map.dat", "map 2"}}));
         QVERIFY(!QFileInfo::exists(settings.file()) || storedSequence().isNull());
+    }
+
+    // The refusals reach a French player in French.
+    void frenchTexts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("french");
+        QTest::newRow("012") << k012 << "Mise à jour non signée par le studio (012). Version locale disponible.";
+        QTest::newRow("013") << k013 << "Mise à jour plus ancienne que celle installée (013). Version locale disponible.";
+        QTest::newRow("014") << k014
+                             << "Le fichier téléchargé ne correspond pas au manifeste de mise à jour (014). Version locale disponible.";
+    }
+
+    void frenchTexts()
+    {
+        if (!kBuiltWithKey)
+            QSKIP("run once, by the build with a key");
+        QFETCH(QString, text);
+        QFETCH(QString, french);
+        QTranslator translator;
+        QVERIFY(translator.load(QStringLiteral(ZORVAN_BUILD_DIR "/zorvanlauncher_fr.qm")));
+        QCOMPARE(translator.translate("GameUpdater", text.toUtf8().constData()), french);
     }
 
     // A key the publisher cannot sign with is refused before anything is
