@@ -93,7 +93,11 @@ private slots:
         QTest::newRow("signature tampered") << "signature" << false << refused << QStringList() << "";
         QTest::newRow("signature malformed") << "malformed" << false << refused << QStringList() << "";
         QTest::newRow("signature missing") << "missing" << false << refused << QStringList() << "";
-        QTest::newRow("signed by another key") << "other key" << false << refused << QStringList() << "";
+        QTest::newRow("signed by a key it does not carry") << "other key" << false << refused << QStringList() << "";
+        // A launcher shipped with the next key before the studio switches;
+        // the studio carries the sequence over to the next key.
+        QTest::newRow("signed by the next key") << "next key" << false
+                                                << QStringList{kVersion, kManifest, kSignature, kMap, kGame, kFinished} << both << "3";
         // The installation took publication 3; the second is served again.
         QTest::newRow("older publication replayed")
             << "replay" << false << QStringList{kVersion, kManifest, kSignature, k013} << QStringList() << "3";
@@ -160,6 +164,12 @@ private slots:
             QTemporaryDir other;
             QCOMPARE(publish({"--generate-key", other.filePath("k")}).first, 0);
             studio.publish(served, "2.0", other.filePath("k"));
+        } else if (tamper == "next key") {
+            QTemporaryDir next;
+            QVERIFY(QFile::copy(ZORVAN_TEST_NEXT_KEY, next.filePath("next.key")));
+            QFile::copy(studio.key() + ".sequence", next.filePath("next.key.sequence"));
+            QFile::remove(sig);
+            studio.publish(served, "2.0", next.filePath("next.key"));
         } else if (tamper == "body") {
             served.write("Game.exe", evil);
         } else if (tamper == "launcher") {

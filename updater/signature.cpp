@@ -62,7 +62,7 @@ bool ready()
 
 bool enabled()
 {
-    return publicKeyHex()[0] != '\0';
+    return publicKeysHex()[0] != '\0';
 }
 
 bool parse(const QByteArray &text, Publication &publication)
@@ -100,17 +100,22 @@ QByteArray signedMessage(quint64 sequence, const QByteArray &version, const QByt
         + "\n" + manifest;
 }
 
-bool verify(const QByteArray &publicKeyHex, const QByteArray &message, const QByteArray &signature)
+bool verify(const QByteArray &publicKeysHex, const QByteArray &message, const QByteArray &signature)
 {
-    const QByteArray key = fromHex(publicKeyHex, kPublicKeyBytes);
-    if (key.isEmpty() || signature.size() != kSignatureBytes || !ready())
+    if (signature.size() != kSignatureBytes || !ready())
         return false;
+    for (const QByteArray &keyHex : publicKeysHex.split(',')) {
+        const QByteArray key = fromHex(keyHex, kPublicKeyBytes);
 #ifdef ZORVAN_WITH_SODIUM
-    return crypto_sign_verify_detached(bytes(signature), bytes(message), quint64(message.size()), bytes(key)) == 0;
+        if (!key.isEmpty()
+            && crypto_sign_verify_detached(bytes(signature), bytes(message), quint64(message.size()), bytes(key)) == 0)
+            return true;
 #else
-    Q_UNUSED(message)
-    return false;
+        Q_UNUSED(key)
+        Q_UNUSED(message)
 #endif
+    }
+    return false;
 }
 
 bool generateKeyPair(QByteArray &secretKeyHex, QByteArray &publicKeyHex)

@@ -13,10 +13,11 @@ extern const char *const kSignatureFile;
 // Settings key of the highest sequence number this installation accepted.
 extern const char *const kSequenceKey;
 
-// The studio's public key compiled into this build, as 64 hexadecimal
-// digits; empty in a build without one, which never asks for a signature.
+// The studio's public keys compiled into this build, 64 hexadecimal digits
+// each, separated by commas (more than one while a key is being replaced);
+// empty in a build without a key, which never asks for a signature.
 // Defined in the generated source of the build (see updater/updatekey.cmake).
-const char *publicKeyHex();
+const char *publicKeysHex();
 bool enabled();
 
 // One signature file: the publication's sequence number and the signature
@@ -37,9 +38,10 @@ QByteArray format(const Publication &publication);
 // part to the other.
 QByteArray signedMessage(quint64 sequence, const QByteArray &version, const QByteArray &manifest);
 
-// Whether `signature` is the signature of `message` by the key whose
-// public half is `publicKeyHex`. False for a malformed key or signature.
-bool verify(const QByteArray &publicKeyHex, const QByteArray &message, const QByteArray &signature);
+// Whether `signature` is the signature of `message` by one of the keys
+// whose public halves `publicKeysHex` lists, as publicKeysHex() does.
+// A malformed key never verifies anything.
+bool verify(const QByteArray &publicKeysHex, const QByteArray &message, const QByteArray &signature);
 
 // The studio's side. A secret key is kept as 128 hexadecimal digits (the
 // 32-byte seed followed by the public key); its public half as 64.

@@ -45,7 +45,7 @@ bool GameUpdater::acceptPublication()
     else if (!signature::parse(fetched.body, publication))
         fault = QStringLiteral("illisible");
     else if (version.isNull() || manifest.isNull()
-             || !signature::verify(signature::publicKeyHex(), signature::signedMessage(publication.sequence, version, manifest),
+             || !signature::verify(signature::publicKeysHex(), signature::signedMessage(publication.sequence, version, manifest),
                                    publication.signature))
         fault = QStringLiteral("fausse");
     if (!fault.isEmpty()) {
