@@ -16,11 +16,14 @@
 
 namespace {
 
-// The file's bytes as the download stored them; null when unreadable.
-QByteArray wholeFile(const char *name)
+// The file's bytes as the download stored them; false when unreadable.
+bool readWhole(const char *name, QByteArray &content)
 {
     QFile file(QString::fromLatin1(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    content = file.readAll();
+    return file.atEnd();
 }
 
 } // namespace
@@ -37,14 +40,15 @@ bool GameUpdater::acceptPublication()
     // The version file covered is the one this run downloaded, which the
     // run records as the installed version.
     signature::Publication publication;
-    const QByteArray version = wholeFile(versionfile::kServerVersionFile);
-    const QByteArray manifest = wholeFile("file_listing.xml");
+    QByteArray version;
+    QByteArray manifest;
+    const bool readable = readWhole(versionfile::kServerVersionFile, version) && readWhole("file_listing.xml", manifest);
     QString fault;
     if (fetched.outcome != FetchOutcome::Finished)
         fault = QStringLiteral("absente");
     else if (!signature::parse(fetched.body, publication))
         fault = QStringLiteral("illisible");
-    else if (version.isNull() || manifest.isNull()
+    else if (!readable
              || !signature::verify(signature::publicKeysHex(), signature::signedMessage(publication.sequence, version, manifest),
                                    publication.signature))
         fault = QStringLiteral("fausse");
