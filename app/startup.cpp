@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QPushButton>
 #include <QLocale>
 #include <QSettings>
 #include <QTextCodec>
@@ -82,6 +83,7 @@ int runLauncher(QCoreApplication &app, QSettings &settings)
     const LauncherWindow window = buildLauncherWindow(*updater, settings, status, progress);
     wireLauncher(app, *updater, *saves, window, status, progress);
     lifecycle::watchWindow(window.window);
+    lifecycle::watchQuitButton(window.close);
 
     debugLine(QStringLiteral("Affichage de la fenêtre"));
     window.window->show();

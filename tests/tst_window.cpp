@@ -20,6 +20,8 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMetaMethod>
+#include <QNetworkReply>
+#include <QCloseEvent>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -34,6 +36,7 @@
 #include <QUrl>
 
 #include <climits>
+#include <functional>
 #include <memory>
 
 using Behaviour = LoopbackHttpServer::Behaviour;
@@ -120,6 +123,47 @@ QPushButton *visibleButton(const QString &text)
                 return button;
     return nullptr;
 }
+
+// When the check's update run is sent a close.
+enum Moment { WhileAwaited, AsLastReplyFinishes, AfterCheck };
+
+// Runs `act` inside the very event delivery that finishes the reply for
+// `path`: the wait for that reply is then over and the act happens before
+// the wait has returned, in the same turn of its event loop.
+class ReplyEnd : public QObject
+{
+public:
+    ReplyEnd(const QString &path, std::function<void()> act) : m_path(path), m_act(std::move(act)) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *reply = qobject_cast<QNetworkReply *>(watched);
+        if (m_done || !reply || reply->isFinished() || reply->url().path() != m_path)
+            return false;
+        static_cast<QObject *>(reply)->event(event);
+        if (reply->isFinished()) {
+            m_done = true;
+            m_act();
+        }
+        return true; // delivered
+    }
+
+private:
+    QString m_path;
+    std::function<void()> m_act;
+    bool m_done = false;
+};
+
+// A window that refuses to close while `refuse` holds.
+class Refusing : public QWidget
+{
+public:
+    bool refuse = true;
+
+protected:
+    void closeEvent(QCloseEvent *event) override { event->setAccepted(!refuse); }
+};
 
 } // namespace
 
@@ -434,55 +478,83 @@ private slots:
 
     void closeEndsRun_data()
     {
-        QTest::addColumn<bool>("duringCheck"); // else once the check is over, from the event loop
+        QTest::addColumn<int>("moment");
         QTest::addColumn<bool>("byClosingWindow");
-        QTest::newRow("Close button during check") << true << false;
-        QTest::newRow("window closed during check") << true << true;
-        QTest::newRow("Close button after check") << false << false;
+        QTest::newRow("Close button while a reply is awaited") << int(WhileAwaited) << false;
+        QTest::newRow("window closed while a reply is awaited") << int(WhileAwaited) << true;
+        QTest::newRow("Close button as the last reply finishes") << int(AsLastReplyFinishes) << false;
+        QTest::newRow("window closed as the last reply finishes") << int(AsLastReplyFinishes) << true;
+        QTest::newRow("Close button after the check") << int(AfterCheck) << false;
     }
     void closeEndsRun()
     {
-        QFETCH(bool, duringCheck);
+        QFETCH(int, moment);
         QFETCH(bool, byClosingWindow);
         IsolatedSettings store;
         TempInstallation install;
         ServedTree served;
         install.write("localversion.txt", "1.0\n");
-        served.write("version.txt", duringCheck ? QByteArray(100000, '1') : QByteArray("1.0\n"));
-        if (duringCheck) // the check waits on a version file that never arrives whole
+        served.write("version.txt", moment == WhileAwaited ? QByteArray(100000, '1') : QByteArray("1.0\n"));
+        if (moment == WhileAwaited) // the check waits on a version file that never arrives whole
             updateServer().setBehaviour("/game/version.txt", Behaviour::Stall);
-        // During the check: once the version file is asked for. After it:
-        // once the check has enabled Play, its last step here.
+        // Ends a run that nothing else ends (a forgotten quit) with a failing
+        // code: at once when the close was made before the event loop.
+        QTimer failsafe;
+        failsafe.setSingleShot(true);
+        connect(&failsafe, &QTimer::timeout, [] { QCoreApplication::exit(42); });
+        failsafe.start(60000);
         bool clicked = false;
-        QTimer clicker;
-        connect(&clicker, &QTimer::timeout, [&]() {
-            QPushButton *close = visibleButton(QStringLiteral("Close"));
-            QPushButton *play = visibleButton(QStringLiteral("Play"));
-            if (clicked || !close || !play
-                || (duringCheck ? !updateServer().requests().contains("/game/version.txt") : !play->isEnabled()))
-                return;
+        const auto click = [&]() {
             clicked = true;
+            QPushButton *close = visibleButton(QStringLiteral("Close"));
             if (byClosingWindow)
                 close->window()->close();
             else
                 close->click();
+            if (moment != AfterCheck)
+                failsafe.start(0);
+        };
+        // While awaited: once the version file is asked for. After the check:
+        // once it has enabled Play, its last step here.
+        QTimer clicker;
+        connect(&clicker, &QTimer::timeout, [&]() {
+            QPushButton *play = visibleButton(QStringLiteral("Play"));
+            if (!clicked && play
+                && (moment == WhileAwaited ? updateServer().requests().contains("/game/version.txt") : play->isEnabled()))
+                click();
         });
-        clicker.start(50);
-        // Ends a run that nothing else ends (a forgotten quit) with a failing code.
-        QTimer::singleShot(60000, &clicker, [] { QCoreApplication::exit(42); });
+        if (moment != AsLastReplyFinishes)
+            clicker.start(50);
+        ReplyEnd lastReplyEnds(QStringLiteral("/game/version.txt"), click);
+        if (moment == AsLastReplyFinishes)
+            qApp->installEventFilter(&lastReplyEnds);
 
         QSettings settings;
         const int exitCode = runLauncher(*qApp, settings);
         clicker.stop();
-        const bool quitNoted = lifecycle::quitRequested();
+        failsafe.stop();
+        qApp->removeEventFilter(&lastReplyEnds);
         updateServer().releaseStalled();
         for (QWidget *window : QApplication::topLevelWidgets()) // runLauncher never destroys its window
             window->hide();
         QVERIFY(clicked);
+        // A quit during the check ends the run without the event loop (a
+        // forgotten one meets the failsafe there); one from the event loop
+        // ends the loop.
         QCOMPARE(exitCode, 0);
-        // A quit during the check ends the run without the event loop; one
-        // from the event loop just ends the loop.
-        QCOMPARE(quitNoted, duringCheck);
+    }
+
+    // A close that the window refuses is no request to quit.
+    void refusedCloseIsNoQuit()
+    {
+        Refusing window;
+        lifecycle::watchWindow(&window);
+        window.show();
+        QVERIFY(!window.close() && window.isVisible());
+        QVERIFY(!lifecycle::quitRequested());
+        window.refuse = false;
+        QVERIFY(window.close());
+        QVERIFY(lifecycle::quitRequested());
     }
 
     void launcherStart_data()
