@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QLocale>
 #include <QSettings>
+#include <QStringList>
 #include <QTextCodec>
 #include <QTranslator>
 #include <QWidget>
@@ -56,6 +57,21 @@ void installTranslation(QCoreApplication &app, QTranslator &translator)
 
 } // namespace startup
 
+// The icon is a resource of this library. A static library's resources reach
+// the executable only when something refers to them, so they are registered
+// here, by name, before the icon is looked up (outside any namespace, as the
+// registration function is global).
+static QIcon applicationIcon()
+{
+    Q_INIT_RESOURCE(launcher);
+    const QIcon icon(QStringLiteral(":/icon.ico"));
+    QStringList sizes;
+    for (const QSize &size : icon.availableSizes())
+        sizes << QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+    debugLine(QStringLiteral("Icône de l'application : "), icon.isNull() ? QStringLiteral("aucune") : sizes.join(' '));
+    return icon;
+}
+
 int launcherMain(int argc, char **argv)
 {
     QCoreApplication::addLibraryPath(QStringLiteral("."));
@@ -68,7 +84,7 @@ int launcherMain(int argc, char **argv)
     startup::installTranslation(app, translator);
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
     app.setStyleSheet(QString::fromLatin1(startup::kStyleSheet));
-    app.setWindowIcon(QIcon(QStringLiteral(":/icon.ico")));
+    app.setWindowIcon(applicationIcon());
     return runLauncher(app, settings);
 }
 

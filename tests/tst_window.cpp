@@ -590,6 +590,7 @@ private slots:
         env.insert("XDG_CACHE_HOME", config.filePath("cache"));
         env.insert("ZORVAN_UPDATE_URL", updateServer().url());
         QProcess launcher;
+        launcher.setProcessChannelMode(QProcess::MergedChannels);
         launcher.setProcessEnvironment(env);
         launcher.setWorkingDirectory(install.path());
         launcher.start(QStringLiteral(ZORVAN_LAUNCHER_BINARY), QStringList());
@@ -599,6 +600,8 @@ private slots:
         const QByteArray maps = readFile(QStringLiteral("/proc/%1/maps").arg(launcher.processId()));
         launcher.kill();
         launcher.waitForFinished();
+        // The icon compiled into the launcher reaches the application.
+        QVERIFY(launcher.readAll().contains("Icône de l'application : 64x64 32x32 16x16\n"));
         const QString qm = QFileInfo(install.absolute("zorvanlauncher_fr.qm")).canonicalFilePath();
         QCOMPARE(maps.contains(QFile::encodeName(qm)), lang.startsWith("fr"));
         QCOMPARE(readFile(store), written);
