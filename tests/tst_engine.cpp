@@ -2,6 +2,7 @@
 // whole-file replacement under them, whole update runs (version check, manifest,
 // Repair, self-update), and the manifest that the studio's publisher writes.
 
+#include "support/catalogue.h"
 #include "support/testenv.h"
 #include "platform/replacefile.h"
 #include "updater/gameupdater.h"
@@ -41,12 +42,19 @@ QByteArray element(const QString &name, const QString &path, const QString &md5,
         .toUtf8();
 }
 
-// Each text but a download's own status is followed by playOk(true); a
-// synchronisation records the version only once its files are on the disk.
+// Each text but a download's own status is followed at once by playOk(true);
+// progress comes only while a download runs. A synchronisation records the
+// version only once its files are on the disk.
 void verifyRun(const UpdateRun &run, const QStringList &statuses)
 {
     QCOMPARE(run.statuses, statuses);
-    QCOMPARE(run.playOk, QVector<bool>(statuses.size() - statuses.filter("Downloading").size(), true));
+    QStringList expected;
+    for (const QString &status : statuses)
+        expected << status << (status.startsWith("Downloading") ? QStringList() : QStringList{"playOk(true)"});
+    QStringList seen = run.emitted;
+    for (int i = seen.indexOf("downloadP"); i >= 0; i = seen.indexOf("downloadP"))
+        QVERIFY2(i > 0 && seen.takeAt(i) == "downloadP" && seen.at(i - 1).startsWith("Downloading"), qPrintable(run.emitted.join('\n')));
+    QCOMPARE(seen, expected);
     if (statuses.contains(kManifest))
         QVERIFY(!platform::hasUnflushedReplacements());
 }
@@ -67,8 +75,16 @@ class UpdateEngineTest : public QObject
 {
     Q_OBJECT
 
+    LauncherCatalogue m_catalogue;
+
 private slots:
-    void initTestCase() { updateServer(); }
+    void initTestCase()
+    {
+        updateServer();
+        QCoreApplication::installTranslator(&m_catalogue);
+    }
+    // Every text the cases showed was looked up where the translators expect it.
+    void cleanupTestCase() { QCOMPARE(m_catalogue.misplaced(), QStringList()); }
 
     // `done` of 8 entries, 0 for the one-argument download. `local`: what
     // lies where the file goes beforehand, an older "file" or a "directory".

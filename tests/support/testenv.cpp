@@ -110,9 +110,17 @@ UpdateRun runUpdate(bool repair)
     GameUpdater updater;
     QSignalSpy infos(&updater, &GameUpdater::infos);
     QSignalSpy playOk(&updater, &GameUpdater::playOk);
+    QStringList merged;
+    QObject::connect(&updater, &GameUpdater::infos, [&](const QString &text) { merged << text; });
+    QObject::connect(&updater, &GameUpdater::playOk,
+                     [&](bool ok) { merged << QString::fromLatin1(ok ? "playOk(true)" : "playOk(false)"); });
+    QObject::connect(&updater, &GameUpdater::downloadP, [&]() {
+        if (merged.isEmpty() || merged.last() != QLatin1String("downloadP"))
+            merged << QStringLiteral("downloadP");
+    });
     updateServer().clearRequests();
     repair ? updater.forceUpdate() : updater.checkUpdate();
-    UpdateRun run{texts(infos), {}, updateServer().requests(), lifecycle::quitRequested()};
+    UpdateRun run{texts(infos), {}, updateServer().requests(), lifecycle::quitRequested(), merged};
     for (const QList<QVariant> &args : playOk)
         run.playOk << args.at(0).toBool();
     if (run.quit)

@@ -89,6 +89,10 @@ struct UpdateRun
     QVector<bool> playOk;
     QStringList requests;
     bool quit = false;
+    // The three signals merged in the order emitted: each status text,
+    // "playOk(true)" or "playOk(false)", and "downloadP" once for each
+    // unbroken series of progress reports.
+    QStringList emitted;
 };
 UpdateRun runUpdate(bool repair = false);
 
