@@ -426,18 +426,21 @@ private slots:
     // delivers the new build. `leftover`: a build set aside earlier, which the run
     // deletes, or one that it cannot delete ("blocking", as while its process
     // runs), which leaves the swap undone, so that the same build restarts.
+    // `running`: whether "Zorvan Lumeth.exe" is there to be set aside.
     void selfUpdate_data()
     {
         QTest::addColumn<QString>("road");
         QTest::addColumn<bool>("newBuild");
         QTest::addColumn<QString>("leftover");
+        QTest::addColumn<bool>("running");
         QTest::addColumn<QStringList>("statuses");
         const QStringList equal{kVersion, kLatest, kFinished};
-        QTest::newRow("placed by hand, run ends in 009") << "009" << true << "deleted" << QStringList{kVersion, k004, k009};
+        QTest::newRow("placed by hand, run ends in 009") << "009" << true << "deleted" << true << QStringList{kVersion, k004, k009};
         QTest::newRow("delivered by the synchronisation")
-            << "delivered" << true << "" << QStringList{kVersion, kManifest, "Downloading (100.00%) Launcher_new.exe...", kFinished};
-        QTest::newRow("previous build still there") << "equal" << true << "blocking" << equal;
-        QTest::newRow("no new build") << "equal" << false << "deleted" << equal;
+            << "delivered" << true << "" << true << QStringList{kVersion, kManifest, "Downloading (100.00%) Launcher_new.exe...", kFinished};
+        QTest::newRow("previous build still there") << "equal" << true << "blocking" << true << equal;
+        QTest::newRow("no new build") << "equal" << false << "deleted" << true << equal;
+        QTest::newRow("no launcher executable") << "equal" << true << "" << false << equal;
     }
 
     void selfUpdate()
@@ -445,6 +448,7 @@ private slots:
         QFETCH(QString, road);
         QFETCH(bool, newBuild);
         QFETCH(QString, leftover);
+        QFETCH(bool, running);
         QFETCH(QStringList, statuses);
         TempInstallation install;
         ServedTree served;
@@ -453,7 +457,8 @@ private slots:
         const QByteArray newBytes = "#!/bin/sh\n: > started-by-new\n";
         const bool blocked = leftover == "blocking";
         const QString leftoverFile = blocked ? "Launcher_old.exe/busy" : "Launcher_old.exe";
-        install.write("Zorvan Lumeth.exe", oldBytes);
+        if (running)
+            install.write("Zorvan Lumeth.exe", oldBytes);
         install.write("localversion.txt", "2.0\n");
         if (!leftover.isEmpty())
             install.write(leftoverFile, "older");
@@ -472,12 +477,18 @@ private slots:
         QCOMPARE(run.statuses, statuses);
         QCOMPARE(install.read("Zorvan Lumeth.exe"), swapped ? newBytes : oldBytes);
         QCOMPARE(install.exists("Launcher_new.exe"), blocked);
-        QCOMPARE(install.read(leftoverFile), QByteArray(blocked ? "older" : swapped ? oldBytes : ""));
+        QCOMPARE(install.read(leftoverFile), QByteArray(blocked ? "older" : swapped && running ? oldBytes : ""));
         QCOMPARE(run.quit, newBuild);
         QCOMPARE(dialogs.calls,
                  newBuild ? QStringList{"message|A new launcher update is available. The program will restart."} : QStringList());
-        if (newBuild)
-            QTRY_VERIFY_WITH_TIMEOUT(install.exists(swapped ? "started-by-new" : "started-by-old"), 10000);
+        if (!newBuild)
+            return;
+        QTRY_VERIFY_WITH_TIMEOUT(install.exists(swapped ? "started-by-new" : "started-by-old"), 10000);
+        // The message comes once both renames are done: the box shows the
+        // files as they stay.
+        QMap<QString, QByteArray> after = snapshot(install.path());
+        after.remove(swapped ? "started-by-new" : "started-by-old");
+        QCOMPARE(dialogs.filesAtMessage, after);
     }
 
     // The launcher brings an empty installation to exactly the published build.

@@ -116,5 +116,11 @@ public:
         calls << QStringList{"open", caption, dir, filter}.join('|');
         return answer;
     }
-    void information(const QString &text) override { calls << "message|" + text; }
+    // The working directory's files as the last message box saw them.
+    QMap<QString, QByteArray> filesAtMessage;
+    void information(const QString &text) override
+    {
+        calls << "message|" + text;
+        filesAtMessage = snapshot(QDir::currentPath());
+    }
 };
