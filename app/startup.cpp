@@ -12,8 +12,8 @@
 
 #include <QApplication>
 #include <QIcon>
-#include <QPushButton>
 #include <QLocale>
+#include <QPushButton>
 #include <QSettings>
 #include <QStringList>
 #include <QTextCodec>

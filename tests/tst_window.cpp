@@ -3,14 +3,14 @@
 // Play, and how the start-up ends. The system locale is read from the
 // environment once per process, so main sets LANG=fr_FR.UTF-8 first.
 
-#include "support/catalogue.h"
-#include "support/standin.h"
-#include "support/testenv.h"
 #include "app/launcherwindow.h"
 #include "app/startup.h"
 #include "app/wiring.h"
 #include "platform/lifecycle.h"
 #include "saves/savemanager.h"
+#include "support/catalogue.h"
+#include "support/standin.h"
+#include "support/testenv.h"
 #include "updater/gameupdater.h"
 #include "updater/serverurls.h"
 #include "widgets/customcombobox.h"
@@ -18,12 +18,12 @@
 #include "widgets/textperso.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLocale>
 #include <QMetaMethod>
 #include <QNetworkReply>
-#include <QCloseEvent>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -62,8 +62,8 @@ struct Scene
     }
     QList<QAbstractButton *> buttons() const
     {
-        return {w.play,       w.close,      w.repair,     w.website,  w.wiki,       w.discord,     w.importSave,
-                w.importExternalSave, w.backupSave, w.removeSave, w.fullscreen, w.normalRatio, w.scale2, w.scale3};
+        return {w.play,       w.close,      w.repair,     w.website,     w.wiki,   w.discord, w.importSave, w.importExternalSave,
+                w.backupSave, w.removeSave, w.fullscreen, w.normalRatio, w.scale2, w.scale3};
     }
     // Every text the window shows, in English unless a translator is installed.
     QStringList texts() const
@@ -109,8 +109,7 @@ struct ReceiverCounts : QObject
             for (int i = 0; i < named.second->metaObject()->methodCount(); ++i) {
                 const QMetaMethod method = named.second->metaObject()->method(i);
                 if (method.methodType() == QMetaMethod::Signal && !(method.attributes() & QMetaMethod::Cloned))
-                    counts[named.first + ' ' + method.methodSignature()] =
-                        (named.second->*count)("2" + method.methodSignature());
+                    counts[named.first + ' ' + method.methodSignature()] = (named.second->*count)("2" + method.methodSignature());
             }
         return counts;
     }
@@ -135,7 +134,11 @@ enum Moment { WhileAwaited, AsLastReplyFinishes, AfterCheck };
 class ReplyEnd : public QObject
 {
 public:
-    ReplyEnd(const QString &path, std::function<void()> act) : m_path(path), m_act(std::move(act)) {}
+    ReplyEnd(const QString &path, std::function<void()> act)
+        : m_path(path)
+        , m_act(std::move(act))
+    {
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -203,11 +206,28 @@ private slots:
     {
         Scene scene;
         const LauncherWindow &w = scene.build(false);
-        QCOMPARE(scene.texts(), (QStringList{"Checking new version.", "Patch notes.", "Patch notes",
-                                             "Advanced options", "Play", "Close", "Repair", "Website", "Wiki",
-                                             "Discord", "Import save file", "Import external save file",
-                                             "Backup save", "Remove save", "Fullscreen", "Normal ratio", "Scale x2",
-                                             "Scale x3", "Graphic options", "Save manager", "Other options"}));
+        QCOMPARE(scene.texts(),
+                 (QStringList{"Checking new version.",
+                              "Patch notes.",
+                              "Patch notes",
+                              "Advanced options",
+                              "Play",
+                              "Close",
+                              "Repair",
+                              "Website",
+                              "Wiki",
+                              "Discord",
+                              "Import save file",
+                              "Import external save file",
+                              "Backup save",
+                              "Remove save",
+                              "Fullscreen",
+                              "Normal ratio",
+                              "Scale x2",
+                              "Scale x3",
+                              "Graphic options",
+                              "Save manager",
+                              "Other options"}));
         QVERIFY(!w.play->isEnabled() && !w.repair->isEnabled());
         QCOMPARE(w.tabs->currentIndex(), 0);
         QVERIFY(scene.status->window() == w.window && scene.progress->window() == w.window);
@@ -222,22 +242,37 @@ private slots:
         QTranslator translator;
         startup::installTranslation(*qApp, translator);
         scene.build();
-        QCOMPARE(scene.texts(), (QStringList{"Recherche d'une nouvelle version.", "Notes de mise à jour.",
-                                             "Notes de mise à jour", "Options avancées", "Jouer", "Fermer", "Réparer",
-                                             "Site web", "Wiki", "Discord", "Importer la sauvegarde",
-                                             "Importer une sauvegarde externe", "Copier la sauvegarde",
-                                             "Supprimer une copie", "Plein écran", "Taille normale", "Échelle x2",
-                                             "Échelle x3", "Options graphiques", "Gestionnaire de sauvegardes",
-                                             "Autres options"}));
+        QCOMPARE(scene.texts(),
+                 (QStringList{"Recherche d'une nouvelle version.",
+                              "Notes de mise à jour.",
+                              "Notes de mise à jour",
+                              "Options avancées",
+                              "Jouer",
+                              "Fermer",
+                              "Réparer",
+                              "Site web",
+                              "Wiki",
+                              "Discord",
+                              "Importer la sauvegarde",
+                              "Importer une sauvegarde externe",
+                              "Copier la sauvegarde",
+                              "Supprimer une copie",
+                              "Plein écran",
+                              "Taille normale",
+                              "Échelle x2",
+                              "Échelle x3",
+                              "Options graphiques",
+                              "Gestionnaire de sauvegardes",
+                              "Autres options"}));
         QSignalSpy infos(&scene.updater, &GameUpdater::infos);
         scene.updater.checkUpdate(); // the version file cannot be downloaded
         scene.updater.gameStart();   // there is no Game.exe
         scene.saves.importSave(QString());
-        QCOMPARE(texts(infos), (QStringList{"Téléchargement de version.txt...",
-                                            "Erreur de téléchargement (004). Version locale disponible.",
-                                            "Erreur dans le manifeste de mise à jour (009).",
-                                            "Impossible de lancer Game.exe, veuillez vérifier votre antivirus et "
-                                            "réparer les fichiers. (Erreur 008)"}));
+        QCOMPARE(texts(infos),
+                 (QStringList{"Téléchargement de version.txt...", "Erreur de téléchargement (004). Version locale disponible.",
+                              "Erreur dans le manifeste de mise à jour (009).",
+                              "Impossible de lancer Game.exe, veuillez vérifier votre antivirus et "
+                              "réparer les fichiers. (Erreur 008)"}));
         QCOMPARE(scene.status->text(), QStringLiteral("Impossible d'importer la sauvegarde. (Erreur 001)"));
     }
 
@@ -248,8 +283,8 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::addColumn<bool>("locked"); // read-only and 500 pixels wide
         const QByteArray none, earlier("<p>Ancienne</p>");
-        QTest::newRow("UTF-8 markup rendered") << QByteArray("<h2>Version 1.4</h2><p>Nouveautés :\n<b>épée</b></p>")
-                                               << earlier << "Version 1.4\nNouveautés : épée" << true;
+        QTest::newRow("UTF-8 markup rendered") << QByteArray("<h2>Version 1.4</h2><p>Nouveautés :\n<b>épée</b></p>") << earlier
+                                               << "Version 1.4\nNouveautés : épée" << true;
         QTest::newRow("404 keeps earlier copy") << none << earlier << "Ancienne" << true;
         QTest::newRow("404 and no copy") << none << none << "Patch notes." << false;
         QTest::newRow("copy cannot be opened") << QByteArray("<p>x</p>") << QByteArray("/") << "Patch notes." << true;
@@ -313,9 +348,8 @@ private slots:
     {
         Scene scene;
         const LauncherWindow &w = scene.build(false);
-        QList<QPair<QString, QObject *>> objects{{"engine", &scene.updater},     {"saves", &scene.saves},
-                                                 {"list", w.saveList},           {"status", scene.status},
-                                                 {"progress", scene.progress}, {"app", qApp}};
+        QList<QPair<QString, QObject *>> objects{{"engine", &scene.updater}, {"saves", &scene.saves},      {"list", w.saveList},
+                                                 {"status", scene.status},   {"progress", scene.progress}, {"app", qApp}};
         for (QAbstractButton *button : scene.buttons())
             objects << qMakePair(button->text(), static_cast<QObject *>(button));
         const QMap<QString, int> before = ReceiverCounts::of(objects);
@@ -325,9 +359,9 @@ private slots:
         for (auto it = after.begin(); it != after.end(); ++it)
             if (it.value() != before.value(it.key()))
                 added << QStringLiteral("%1 %2+%3").arg(it.key()).arg(before.value(it.key())).arg(it.value() - before.value(it.key()));
-        QStringList expected{"engine playOk(bool) 0+2", "engine infos(QString) 0+1", "saves infos(QString) 0+1",
-                             "engine downloadP(qlonglong,qlonglong) 0+1", "list currentSave(QString) 0+1",
-                             "saves modified() 0+1"};
+        QStringList expected{"engine playOk(bool) 0+2",       "engine infos(QString) 0+1",
+                             "saves infos(QString) 0+1",      "engine downloadP(qlonglong,qlonglong) 0+1",
+                             "list currentSave(QString) 0+1", "saves modified() 0+1"};
         for (QAbstractButton *button : scene.buttons())
             expected << button->text() + " clicked(bool) 0+1";
         expected.sort();
@@ -366,8 +400,9 @@ private slots:
             link->click();
         // The website is the root of the shipped update server's host.
         const QUrl shipped(QString::fromLatin1(server::kShippedBaseUrl));
-        QCOMPARE(m_opened, (QList<QUrl>{QUrl("http://" + shipped.host() + "/"), QUrl("https://wiki.zorvanlumeth.com/fr"),
-                                        QUrl("https://discord.gg/zorvanlumeth")}));
+        QCOMPARE(m_opened,
+                 (QList<QUrl>{QUrl("http://" + shipped.host() + "/"), QUrl("https://wiki.zorvanlumeth.com/fr"),
+                              QUrl("https://discord.gg/zorvanlumeth")}));
     }
 
     // Each save button runs its own operation; the status label shows the
@@ -407,10 +442,9 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("after");
         const QByteArray none;
-        QTest::newRow("fullscreen") << "fullscreen" << QByteArray("--scale=3") << QStringList{"--fullscreen"}
-                                    << QByteArray("--fullscreen");
-        QTest::newRow("x3 over longer content") << "x3" << QByteArray("--scale=2\r\n--fullscreen\n")
-                                                << QStringList{"--scale=3"} << QByteArray("--scale=3");
+        QTest::newRow("fullscreen") << "fullscreen" << QByteArray("--scale=3") << QStringList{"--fullscreen"} << QByteArray("--fullscreen");
+        QTest::newRow("x3 over longer content")
+            << "x3" << QByteArray("--scale=2\r\n--fullscreen\n") << QStringList{"--scale=3"} << QByteArray("--scale=3");
         QTest::newRow("x2, no options file") << "x2" << none << QStringList{"--scale=2"} << none;
         QTest::newRow("x2, empty options file") << "x2" << QByteArray("") << QStringList{"--scale=2"} << QByteArray("");
         QTest::newRow("normal") << "normal" << QByteArray("--scale=3") << QStringList{} << QByteArray("--scale=3");
@@ -526,8 +560,7 @@ private slots:
         QTimer clicker;
         connect(&clicker, &QTimer::timeout, [&]() {
             QPushButton *play = visibleButton(QStringLiteral("Play"));
-            if (!clicked && play
-                && (moment == WhileAwaited ? updateServer().requests().contains("/game/version.txt") : play->isEnabled()))
+            if (!clicked && play && (moment == WhileAwaited ? updateServer().requests().contains("/game/version.txt") : play->isEnabled()))
                 click();
         });
         if (moment != AsLastReplyFinishes)
@@ -571,8 +604,7 @@ private slots:
         QTest::addColumn<QByteArray>("written");
         QTest::newRow("fr_FR, first run") << "fr_FR.UTF-8" << QByteArray()
                                           << QByteArray("[General]\ngraphics=normal\nlauncher_version=1.1\n");
-        QTest::newRow("de_DE, inexact version") << "de_DE.UTF-8"
-                                                << QByteArray("[General]\ngraphics=Weird\nlauncher_version=\"1.1 \"\n")
+        QTest::newRow("de_DE, inexact version") << "de_DE.UTF-8" << QByteArray("[General]\ngraphics=Weird\nlauncher_version=\"1.1 \"\n")
                                                 << QByteArray("[General]\ngraphics=Weird\nlauncher_version=1.1\n");
     }
     // The real launcher loads zorvanlauncher_fr.qm from its working directory

@@ -72,8 +72,7 @@ const Entry kEntries[] = {
 
 QString key(const char *context, const char *text, const char *disambiguation)
 {
-    return QString::fromUtf8(context) + '|' + QString::fromUtf8(text) + '|'
-        + QString::fromUtf8(disambiguation ? disambiguation : "");
+    return QString::fromUtf8(context) + '|' + QString::fromUtf8(text) + '|' + QString::fromUtf8(disambiguation ? disambiguation : "");
 }
 
 } // namespace
@@ -87,8 +86,7 @@ QString LauncherCatalogue::translate(const char *context, const char *sourceText
         return all;
     }();
     // The toolkit looks up texts of its own in contexts of its own.
-    static const QSet<QByteArray> launcherContexts{"QObject",       "GameUpdater", "SaveManager",
-                                                   "CustomComboBox", "textPerso",   "progressBar"};
+    static const QSet<QByteArray> launcherContexts{"QObject", "GameUpdater", "SaveManager", "CustomComboBox", "textPerso", "progressBar"};
     const QString looked = key(context, sourceText, disambiguation);
     if (launcherContexts.contains(context) && !keys.contains(looked))
         m_misplaced << looked;

@@ -12,8 +12,7 @@
 class LauncherCatalogue : public QTranslator
 {
 public:
-    QString translate(const char *context, const char *sourceText, const char *disambiguation = nullptr,
-                      int n = -1) const override;
+    QString translate(const char *context, const char *sourceText, const char *disambiguation = nullptr, int n = -1) const override;
     bool isEmpty() const override { return false; }
 
     // "context|text|disambiguation" of each misplaced lookup, in order.

@@ -83,8 +83,8 @@ QByteArray manifestFor(const QList<QPair<QString, QByteArray>> &files)
 {
     QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Files>\n";
     for (const auto &file : files) {
-        xml += "  <File Name=\"" + file.first.section('/', -1).toUtf8() + "\" Path=\"/home/zorvanhost/www/game/" + file.first.toUtf8() +
-               "\" MD5=\"" + md5Hex(file.second).toLatin1() + "\" SHA1=\"" + sha1Hex(file.second).toLatin1() + "\"/>\n";
+        xml += "  <File Name=\"" + file.first.section('/', -1).toUtf8() + "\" Path=\"/home/zorvanhost/www/game/" + file.first.toUtf8()
+            + "\" MD5=\"" + md5Hex(file.second).toLatin1() + "\" SHA1=\"" + sha1Hex(file.second).toLatin1() + "\"/>\n";
     }
     return xml + "</Files>\n";
 }

@@ -39,7 +39,11 @@ QMap<QString, QByteArray> snapshot(const QString &root);
 class TempInstallation
 {
 public:
-    TempInstallation() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
+    TempInstallation()
+        : m_previous(QDir::currentPath())
+    {
+        QDir::setCurrent(m_dir.path());
+    }
     ~TempInstallation() { QDir::setCurrent(m_previous); }
     QString path() const { return m_dir.path(); }
     QString absolute(const QString &relative) const { return m_dir.filePath(relative); }
