@@ -206,8 +206,13 @@ private slots:
         });
         loop.exec();
 
-        QVERIFY2(most <= before + 1, qPrintable(QStringLiteral("%1 threads at most, %2 before").arg(most).arg(before)));
-        QTRY_COMPARE(threadCount(), before);
+        // A network thread that has ended for the toolkit (its manager is
+        // gone) can stay listed by the system a moment longer, the more so
+        // on a loaded machine, and may have been counted in `before`. One
+        // such straggler is allowed beside the running manager's thread; a
+        // manager kept per download would add one thread for each of the 40.
+        QVERIFY2(most <= before + 2, qPrintable(QStringLiteral("%1 threads at most, %2 before").arg(most).arg(before)));
+        QTRY_VERIFY_WITH_TIMEOUT(threadCount() <= before, 60000);
     }
 
     void replacement_data()
@@ -483,7 +488,7 @@ private slots:
                  newBuild ? QStringList{"message|A new launcher update is available. The program will restart."} : QStringList());
         if (!newBuild)
             return;
-        QTRY_VERIFY_WITH_TIMEOUT(install.exists(swapped ? "started-by-new" : "started-by-old"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(install.exists(swapped ? "started-by-new" : "started-by-old"), 60000);
         // The message comes once both renames are done: the box shows the
         // files as they stay.
         QMap<QString, QByteArray> after = snapshot(install.path());
