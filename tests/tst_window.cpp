@@ -19,7 +19,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QLabel>
 #include <QLocale>
 #include <QMetaMethod>
@@ -177,20 +176,14 @@ class WindowTest : public QObject
     Q_OBJECT
 
     ScriptedDialogs m_dialogs;
-    QList<QUrl> m_opened;
+    RecordingBrowser m_browser; // never a real browser
     LauncherCatalogue m_catalogue;
-
-public slots:
-    void openUrl(const QUrl &url) { m_opened << url; }
 
 private slots:
     void initTestCase()
     {
         updateServer();
         QCOMPARE(QLocale::system().name(), QStringLiteral("fr_FR"));
-        // Never a real browser: every http and https URL lands here while this object lives.
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
         QCoreApplication::installTranslator(&m_catalogue);
     }
     // Every text the cases showed was looked up where the translators expect it.
@@ -395,12 +388,12 @@ private slots:
         scene.updater.downloadProgress(1, qint64(1) << 31); // low 32 bits, not saturated
         QCOMPARE(bar(), (QList<int>{INT_MIN, INT_MIN, INT_MIN}));
 
-        m_opened.clear();
+        m_browser.opened.clear();
         for (QPushButton *link : {w.website, w.wiki, w.discord})
             link->click();
         // The website is the root of the shipped update server's host.
         const QUrl shipped(QString::fromLatin1(server::kShippedBaseUrl));
-        QCOMPARE(m_opened,
+        QCOMPARE(m_browser.opened,
                  (QList<QUrl>{QUrl("http://" + shipped.host() + "/"), QUrl("https://wiki.zorvanlumeth.com/fr"),
                               QUrl("https://discord.gg/zorvanlumeth")}));
     }

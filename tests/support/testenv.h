@@ -1,12 +1,14 @@
 #pragma once
 
 #include "loopbackhttpserver.h"
+#include "platform/browser.h"
 #include "platform/dialogs.h"
 
 #include <QDir>
 #include <QMap>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QVector>
 
 class QSignalSpy;
@@ -126,5 +128,19 @@ public:
     {
         calls << "message|" + text;
         filesAtMessage = snapshot(QDir::currentPath());
+    }
+};
+
+// Records the URLs the launcher hands to the browser, which is never started.
+class RecordingBrowser : public platform::Browser
+{
+public:
+    RecordingBrowser() { platform::setBrowser(this); }
+    ~RecordingBrowser() override { platform::setBrowser(nullptr); }
+    QList<QUrl> opened;
+    bool open(const QUrl &url) override
+    {
+        opened << url;
+        return true;
     }
 };
