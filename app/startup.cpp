@@ -20,6 +20,8 @@
 #include <QTranslator>
 #include <QWidget>
 
+#include <memory>
+
 namespace startup {
 
 const char *const kStyleSheet =
@@ -90,13 +92,18 @@ int launcherMain(int argc, char **argv)
 
 int runLauncher(QCoreApplication &app, QSettings &settings)
 {
-    auto *updater = new GameUpdater(nullptr);
-    auto *saves = new SaveManager(nullptr);
+    // Kept for the whole run and released when it ends, the window last: the
+    // status label and the progress bar, which belong to it through its
+    // layouts, are locals that leave it before it goes.
+    const auto updater = std::make_unique<GameUpdater>(nullptr);
+    const auto saves = std::make_unique<SaveManager>(nullptr);
     debugLine(QStringLiteral("Démarrage du launcher"));
 
+    std::unique_ptr<QWidget> windowOwner;
     textPerso status;
     progressBar progress;
     const LauncherWindow window = buildLauncherWindow(*updater, settings, status, progress);
+    windowOwner.reset(window.window);
     wireLauncher(app, *updater, *saves, window, status, progress);
     lifecycle::watchWindow(window.window);
     lifecycle::watchQuitButton(window.close);

@@ -568,7 +568,7 @@ private slots:
         failsafe.stop();
         qApp->removeEventFilter(&lastReplyEnds);
         updateServer().releaseStalled();
-        for (QWidget *window : QApplication::topLevelWidgets()) // runLauncher never destroys its window
+        for (QWidget *window : QApplication::topLevelWidgets()) // whatever else the run left shown
             window->hide();
         QVERIFY(clicked);
         // A quit during the check ends the run without the event loop (a
