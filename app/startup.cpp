@@ -13,10 +13,14 @@
 #include <QApplication>
 #include <QIcon>
 #include <QLocale>
+#include <QPushButton>
 #include <QSettings>
+#include <QStringList>
 #include <QTextCodec>
 #include <QTranslator>
 #include <QWidget>
+
+#include <memory>
 
 namespace startup {
 
@@ -55,6 +59,21 @@ void installTranslation(QCoreApplication &app, QTranslator &translator)
 
 } // namespace startup
 
+// The icon is a resource of this library. A static library's resources reach
+// the executable only when something refers to them, so they are registered
+// here, by name, before the icon is looked up (outside any namespace, as the
+// registration function is global).
+static QIcon applicationIcon()
+{
+    Q_INIT_RESOURCE(launcher);
+    const QIcon icon(QStringLiteral(":/icon.ico"));
+    QStringList sizes;
+    for (const QSize &size : icon.availableSizes())
+        sizes << QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+    debugLine(QStringLiteral("Icône de l'application : "), icon.isNull() ? QStringLiteral("aucune") : sizes.join(' '));
+    return icon;
+}
+
 int launcherMain(int argc, char **argv)
 {
     QCoreApplication::addLibraryPath(QStringLiteral("."));
@@ -67,21 +86,27 @@ int launcherMain(int argc, char **argv)
     startup::installTranslation(app, translator);
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
     app.setStyleSheet(QString::fromLatin1(startup::kStyleSheet));
-    app.setWindowIcon(QIcon(QStringLiteral(":/icon.ico")));
+    app.setWindowIcon(applicationIcon());
     return runLauncher(app, settings);
 }
 
 int runLauncher(QCoreApplication &app, QSettings &settings)
 {
-    auto *updater = new GameUpdater(nullptr);
-    auto *saves = new SaveManager(nullptr);
+    // Kept for the whole run and released when it ends, the window last: the
+    // status label and the progress bar, which belong to it through its
+    // layouts, are locals that leave it before it goes.
+    const auto updater = std::make_unique<GameUpdater>(nullptr);
+    const auto saves = std::make_unique<SaveManager>(nullptr);
     debugLine(QStringLiteral("Démarrage du launcher"));
 
+    std::unique_ptr<QWidget> windowOwner;
     textPerso status;
     progressBar progress;
     const LauncherWindow window = buildLauncherWindow(*updater, settings, status, progress);
+    windowOwner.reset(window.window);
     wireLauncher(app, *updater, *saves, window, status, progress);
     lifecycle::watchWindow(window.window);
+    lifecycle::watchQuitButton(window.close);
 
     debugLine(QStringLiteral("Affichage de la fenêtre"));
     window.window->show();

@@ -11,8 +11,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-void wireLauncher(QCoreApplication &app, GameUpdater &updater, SaveManager &saves, const LauncherWindow &w,
-                  textPerso &status, progressBar &progress)
+void wireLauncher(QCoreApplication &app, GameUpdater &updater, SaveManager &saves, const LauncherWindow &w, textPerso &status,
+                  progressBar &progress)
 {
     QObject::connect(&updater, &GameUpdater::playOk, w.play, &QWidget::setEnabled);
     QObject::connect(&updater, &GameUpdater::playOk, w.repair, &QWidget::setEnabled);

@@ -4,10 +4,27 @@
 #include <QUrl>
 
 namespace platform {
+namespace {
 
-bool openInBrowser(const QUrl &url)
+class DesktopBrowser : public Browser
 {
-    return QDesktopServices::openUrl(url);
+public:
+    bool open(const QUrl &url) override { return QDesktopServices::openUrl(url); }
+};
+
+Browser *g_replacement = nullptr;
+
+} // namespace
+
+Browser &browser()
+{
+    static DesktopBrowser desktop;
+    return g_replacement ? *g_replacement : desktop;
+}
+
+void setBrowser(Browser *replacement)
+{
+    g_replacement = replacement;
 }
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/lifecycle.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
@@ -17,14 +18,15 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        // A Close event that the window accepts hides it; only then is it a
-        // request to end the launcher.
-        if (event->type() == QEvent::Close) {
-            QWidget *window = qobject_cast<QWidget *>(watched);
-            if (window && event->isAccepted())
-                lifecycle::requestQuit();
-        }
-        return false;
+        if (event->type() != QEvent::Close)
+            return false;
+        // The window decides in its own handler whether it closes, after the
+        // filters have seen the event: hand the event to it here and look at
+        // its answer. A refused close is no request to end the launcher.
+        static_cast<QObject *>(watched)->event(event);
+        if (event->isAccepted())
+            lifecycle::noteQuitRequested();
+        return true; // delivered
     }
 };
 
@@ -51,6 +53,14 @@ bool quitRequested()
 void watchWindow(QWidget *window)
 {
     window->installEventFilter(new CloseWatcher(window));
+}
+
+void watchQuitButton(QAbstractButton *button)
+{
+    // The click also reaches QCoreApplication::quit(), which a wait that was
+    // ending anyway in the same turn (a reply that had just finished) cannot
+    // tell from its own end; the record here does not depend on any wait.
+    QObject::connect(button, &QAbstractButton::clicked, button, [] { noteQuitRequested(); });
 }
 
 void reset()

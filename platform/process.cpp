@@ -6,15 +6,35 @@
 #include <QProcess>
 
 namespace platform {
+namespace {
 
-bool startDetached(const QString &program, const QStringList &arguments)
+class SystemProcesses : public Processes
 {
-    const QString workingDir = QDir::currentPath();
-    const QString path = QDir(workingDir).absoluteFilePath(program);
-    QFileInfo info(path);
-    if (info.isFile() && !info.isExecutable())
-        QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeUser);
-    return QProcess::startDetached(path, arguments, workingDir);
+public:
+    bool startDetached(const QString &program, const QStringList &arguments) override
+    {
+        const QString workingDir = QDir::currentPath();
+        const QString path = QDir(workingDir).absoluteFilePath(program);
+        QFileInfo info(path);
+        if (info.isFile() && !info.isExecutable())
+            QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeUser);
+        return QProcess::startDetached(path, arguments, workingDir);
+    }
+};
+
+Processes *g_replacement = nullptr;
+
+} // namespace
+
+Processes &processes()
+{
+    static SystemProcesses system;
+    return g_replacement ? *g_replacement : system;
+}
+
+void setProcesses(Processes *replacement)
+{
+    g_replacement = replacement;
 }
 
 } // namespace platform

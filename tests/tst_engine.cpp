@@ -2,6 +2,7 @@
 // whole-file replacement under them, whole update runs (version check, manifest,
 // Repair, self-update), and the manifest that the studio's publisher writes.
 
+#include "support/catalogue.h"
 #include "support/debuglines.h"
 #include "support/testenv.h"
 #include "platform/replacefile.h"
@@ -46,12 +47,19 @@ QByteArray element(const QString &name, const QString &path, const QString &md5,
         .toUtf8();
 }
 
-// Each text but a download's own status is followed by playOk(true); a
-// synchronisation records the version only once its files are on the disk.
+// Each text but a download's own status is followed at once by playOk(true);
+// progress comes only while a download runs. A synchronisation records the
+// version only once its files are on the disk.
 void verifyRun(const UpdateRun &run, const QStringList &statuses)
 {
     QCOMPARE(run.statuses, statuses);
-    QCOMPARE(run.playOk, QVector<bool>(statuses.size() - statuses.filter("Downloading").size(), true));
+    QStringList expected;
+    for (const QString &status : statuses)
+        expected << status << (status.startsWith("Downloading") ? QStringList() : QStringList{"playOk(true)"});
+    QStringList seen = run.emitted;
+    for (int i = seen.indexOf("downloadP"); i >= 0; i = seen.indexOf("downloadP"))
+        QVERIFY2(i > 0 && seen.takeAt(i) == "downloadP" && seen.at(i - 1).startsWith("Downloading"), qPrintable(run.emitted.join('\n')));
+    QCOMPARE(seen, expected);
     if (statuses.contains(kManifest))
         QVERIFY(!platform::hasUnflushedReplacements());
 }
@@ -72,8 +80,16 @@ class UpdateEngineTest : public QObject
 {
     Q_OBJECT
 
+    LauncherCatalogue m_catalogue;
+
 private slots:
-    void initTestCase() { updateServer(); }
+    void initTestCase()
+    {
+        updateServer();
+        QCoreApplication::installTranslator(&m_catalogue);
+    }
+    // Every text the cases showed was looked up where the translators expect it.
+    void cleanupTestCase() { QCOMPARE(m_catalogue.misplaced(), QStringList()); }
 
     // `done` of 8 entries, 0 for the one-argument download. `local`: what
     // lies where the file goes beforehand: an older "file", a "directory", a
@@ -288,8 +304,13 @@ private slots:
         });
         loop.exec();
 
-        QVERIFY2(most <= before + 1, qPrintable(QStringLiteral("%1 threads at most, %2 before").arg(most).arg(before)));
-        QTRY_COMPARE(threadCount(), before);
+        // A network thread that has ended for the toolkit (its manager is
+        // gone) can stay listed by the system a moment longer, the more so
+        // on a loaded machine, and may have been counted in `before`. One
+        // such straggler is allowed beside the running manager's thread; a
+        // manager kept per download would add one thread for each of the 40.
+        QVERIFY2(most <= before + 2, qPrintable(QStringLiteral("%1 threads at most, %2 before").arg(most).arg(before)));
+        QTRY_VERIFY_WITH_TIMEOUT(threadCount() <= before, 60000);
     }
 
     // `layout`: the target "alone", with a second name ("hard link"), or in a
@@ -599,18 +620,21 @@ private slots:
     // delivers the new build. `leftover`: a build set aside earlier, which the run
     // deletes, or one that it cannot delete ("blocking", as while its process
     // runs), which leaves the swap undone, so that the same build restarts.
+    // `running`: whether "Zorvan Lumeth.exe" is there to be set aside.
     void selfUpdate_data()
     {
         QTest::addColumn<QString>("road");
         QTest::addColumn<bool>("newBuild");
         QTest::addColumn<QString>("leftover");
+        QTest::addColumn<bool>("running");
         QTest::addColumn<QStringList>("statuses");
         const QStringList equal{kVersion, kLatest, kFinished};
-        QTest::newRow("placed by hand, run ends in 009") << "009" << true << "deleted" << QStringList{kVersion, k004, k009};
+        QTest::newRow("placed by hand, run ends in 009") << "009" << true << "deleted" << true << QStringList{kVersion, k004, k009};
         QTest::newRow("delivered by the synchronisation")
-            << "delivered" << true << "" << QStringList{kVersion, kManifest, "Downloading (100.00%) Launcher_new.exe...", kFinished};
-        QTest::newRow("previous build still there") << "equal" << true << "blocking" << equal;
-        QTest::newRow("no new build") << "equal" << false << "deleted" << equal;
+            << "delivered" << true << "" << true << QStringList{kVersion, kManifest, "Downloading (100.00%) Launcher_new.exe...", kFinished};
+        QTest::newRow("previous build still there") << "equal" << true << "blocking" << true << equal;
+        QTest::newRow("no new build") << "equal" << false << "deleted" << true << equal;
+        QTest::newRow("no launcher executable") << "equal" << true << "" << false << equal;
     }
 
     void selfUpdate()
@@ -618,6 +642,7 @@ private slots:
         QFETCH(QString, road);
         QFETCH(bool, newBuild);
         QFETCH(QString, leftover);
+        QFETCH(bool, running);
         QFETCH(QStringList, statuses);
         TempInstallation install;
         ServedTree served;
@@ -626,7 +651,8 @@ private slots:
         const QByteArray newBytes = "#!/bin/sh\n: > started-by-new\n";
         const bool blocked = leftover == "blocking";
         const QString leftoverFile = blocked ? "Launcher_old.exe/busy" : "Launcher_old.exe";
-        install.write("Zorvan Lumeth.exe", oldBytes);
+        if (running)
+            install.write("Zorvan Lumeth.exe", oldBytes);
         install.write("localversion.txt", "2.0\n");
         if (!leftover.isEmpty())
             install.write(leftoverFile, "older");
@@ -645,12 +671,18 @@ private slots:
         QCOMPARE(run.statuses, statuses);
         QCOMPARE(install.read("Zorvan Lumeth.exe"), swapped ? newBytes : oldBytes);
         QCOMPARE(install.exists("Launcher_new.exe"), blocked);
-        QCOMPARE(install.read(leftoverFile), QByteArray(blocked ? "older" : swapped ? oldBytes : ""));
+        QCOMPARE(install.read(leftoverFile), QByteArray(blocked ? "older" : swapped && running ? oldBytes : ""));
         QCOMPARE(run.quit, newBuild);
         QCOMPARE(dialogs.calls,
                  newBuild ? QStringList{"message|A new launcher update is available. The program will restart."} : QStringList());
-        if (newBuild)
-            QTRY_VERIFY_WITH_TIMEOUT(install.exists(swapped ? "started-by-new" : "started-by-old"), 10000);
+        if (!newBuild)
+            return;
+        QTRY_VERIFY_WITH_TIMEOUT(install.exists(swapped ? "started-by-new" : "started-by-old"), 60000);
+        // The message comes once both renames are done: the box shows the
+        // files as they stay.
+        QMap<QString, QByteArray> after = snapshot(install.path());
+        after.remove(swapped ? "started-by-new" : "started-by-old");
+        QCOMPARE(dialogs.filesAtMessage, after);
     }
 
     // The launcher brings an empty installation to exactly the published build.

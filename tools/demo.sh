@@ -46,7 +46,7 @@ if [ $xvfb = 0 ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 zorvan_install_missing
-zorvan_build "$zorvan_build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+zorvan_build_demo "$zorvan_build_dir"
 
 if [ -z "$work" ]; then
     work=$(mktemp -d /tmp/zorvan-demo.XXXXXX)

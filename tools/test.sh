@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Builds the launcher and passes its tests, installing what is missing:
+#   0. the C++ files formatted as .clang-format says (tools/check-format.sh;
+#      skip with ZORVAN_SKIP_FORMAT=1);
 #   1. a normal build and the whole CTest suite (offscreen; the end-to-end
 #      tests start their own nginx on 127.0.0.1 and stop it afterwards);
 #   2. a picture of the launcher window under Xvfb, checked not to be blank;
@@ -18,6 +20,11 @@ cd "$zorvan_root"
 zorvan_install_missing
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
+
+if [ "${ZORVAN_SKIP_FORMAT:-0}" != 1 ]; then
+    echo "== formatting"
+    tools/check-format.sh
+fi
 
 echo "== build"
 zorvan_build build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -44,9 +44,6 @@ public slots:
     void graph_scale2();
     void graph_scale3();
 
-public:
-    bool fullscreen() const { return m_fullscreen; }
-
 private:
     // How the wait for one reply ended.
     enum class FetchOutcome { Finished, Failed, Interrupted };

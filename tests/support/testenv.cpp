@@ -83,8 +83,8 @@ QByteArray manifestFor(const QList<QPair<QString, QByteArray>> &files)
 {
     QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Files>\n";
     for (const auto &file : files) {
-        xml += "  <File Name=\"" + file.first.section('/', -1).toUtf8() + "\" Path=\"/home/zorvanhost/www/game/" + file.first.toUtf8() +
-               "\" MD5=\"" + md5Hex(file.second).toLatin1() + "\" SHA1=\"" + sha1Hex(file.second).toLatin1() + "\"/>\n";
+        xml += "  <File Name=\"" + file.first.section('/', -1).toUtf8() + "\" Path=\"/home/zorvanhost/www/game/" + file.first.toUtf8()
+            + "\" MD5=\"" + md5Hex(file.second).toLatin1() + "\" SHA1=\"" + sha1Hex(file.second).toLatin1() + "\"/>\n";
     }
     return xml + "</Files>\n";
 }
@@ -110,9 +110,17 @@ UpdateRun runUpdate(bool repair)
     GameUpdater updater;
     QSignalSpy infos(&updater, &GameUpdater::infos);
     QSignalSpy playOk(&updater, &GameUpdater::playOk);
+    QStringList merged;
+    QObject::connect(&updater, &GameUpdater::infos, [&](const QString &text) { merged << text; });
+    QObject::connect(&updater, &GameUpdater::playOk,
+                     [&](bool ok) { merged << QString::fromLatin1(ok ? "playOk(true)" : "playOk(false)"); });
+    QObject::connect(&updater, &GameUpdater::downloadP, [&]() {
+        if (merged.isEmpty() || merged.last() != QLatin1String("downloadP"))
+            merged << QStringLiteral("downloadP");
+    });
     updateServer().clearRequests();
     repair ? updater.forceUpdate() : updater.checkUpdate();
-    UpdateRun run{texts(infos), {}, updateServer().requests(), lifecycle::quitRequested()};
+    UpdateRun run{texts(infos), {}, updateServer().requests(), lifecycle::quitRequested(), merged};
     for (const QList<QVariant> &args : playOk)
         run.playOk << args.at(0).toBool();
     if (run.quit)

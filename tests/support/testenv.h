@@ -1,12 +1,14 @@
 #pragma once
 
 #include "loopbackhttpserver.h"
+#include "platform/browser.h"
 #include "platform/dialogs.h"
 
 #include <QDir>
 #include <QMap>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QVector>
 
 class QSignalSpy;
@@ -39,7 +41,11 @@ QMap<QString, QByteArray> snapshot(const QString &root);
 class TempInstallation
 {
 public:
-    TempInstallation() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
+    TempInstallation()
+        : m_previous(QDir::currentPath())
+    {
+        QDir::setCurrent(m_dir.path());
+    }
     ~TempInstallation() { QDir::setCurrent(m_previous); }
     QString path() const { return m_dir.path(); }
     QString absolute(const QString &relative) const { return m_dir.filePath(relative); }
@@ -89,6 +95,10 @@ struct UpdateRun
     QVector<bool> playOk;
     QStringList requests;
     bool quit = false;
+    // The three signals merged in the order emitted: each status text,
+    // "playOk(true)" or "playOk(false)", and "downloadP" once for each
+    // unbroken series of progress reports.
+    QStringList emitted;
 };
 UpdateRun runUpdate(bool repair = false);
 
@@ -112,5 +122,25 @@ public:
         calls << QStringList{"open", caption, dir, filter}.join('|');
         return answer;
     }
-    void information(const QString &text) override { calls << "message|" + text; }
+    // The working directory's files as the last message box saw them.
+    QMap<QString, QByteArray> filesAtMessage;
+    void information(const QString &text) override
+    {
+        calls << "message|" + text;
+        filesAtMessage = snapshot(QDir::currentPath());
+    }
+};
+
+// Records the URLs the launcher hands to the browser, which is never started.
+class RecordingBrowser : public platform::Browser
+{
+public:
+    RecordingBrowser() { platform::setBrowser(this); }
+    ~RecordingBrowser() override { platform::setBrowser(nullptr); }
+    QList<QUrl> opened;
+    bool open(const QUrl &url) override
+    {
+        opened << url;
+        return true;
+    }
 };

@@ -5,6 +5,16 @@
 #   zorvan_demo_tree WORK BUILD   fills WORK/server (served below /game/),
 #                                 WORK/install and WORK/config
 
+# zorvan_build_demo BUILD: configures BUILD if needed and builds only what a
+# demo runs: the launcher, its catalogue, the publisher, the loopback server,
+# the image painter and the grabber.
+zorvan_build_demo() {
+    local build=$1
+    [ -f "$build/CMakeCache.txt" ] || cmake -S "$zorvan_root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$build" -j"$(nproc)" --target zorvan-launcher translations zorvan-publish zorvan-serve \
+        zorvan-demo-images zorvan-shot >/dev/null
+}
+
 zorvan_demo_tree() {
     local work=$1 build=$2
     local served=$work/server install=$work/install

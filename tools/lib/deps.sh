@@ -7,6 +7,7 @@ zorvan_packages=(
     libtinyxml2-dev libsodium-dev
     xvfb xauth xdotool
     nginx-light curl
+    clang-format
 )
 
 zorvan_install_missing() {

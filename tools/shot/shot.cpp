@@ -1,6 +1,8 @@
-// zorvan-shot: saves a picture of the whole X screen.
+// zorvan-shot: saves a picture of what the X screen shows.
 //
-//   zorvan-shot OUT.png [DELAY_MS]   waits DELAY_MS (default 0), grabs, saves
+//   zorvan-shot OUT.png [DELAY_MS]   waits DELAY_MS (default 0), grabs the
+//                                    screen, keeps the part that is not the
+//                                    black background (the windows), saves
 //   zorvan-shot --check FILE.png     exit 0 only if the picture is not blank
 //
 // The grab needs an X display (DISPLAY), such as the one xvfb-run provides.
@@ -45,6 +47,21 @@ int check(const QString &file)
     return colours >= 8 ? 0 : 1;
 }
 
+// The smallest rectangle around every pixel that is not the virtual
+// screen's black background; the whole picture when there is none.
+QRect shownPart(const QImage &image)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    QRect shown;
+    for (int y = 0; y < rgb.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
+        for (int x = 0; x < rgb.width(); ++x)
+            if (qRed(line[x]) | qGreen(line[x]) | qBlue(line[x]))
+                shown |= QRect(x, y, 1, 1);
+    }
+    return shown.isEmpty() ? rgb.rect() : shown;
+}
+
 int grab(const QString &file)
 {
     QScreen *screen = QGuiApplication::primaryScreen();
@@ -53,7 +70,7 @@ int grab(const QString &file)
         return 1;
     }
     const QPixmap picture = screen->grabWindow(0);
-    if (picture.isNull() || !picture.save(file, "PNG")) {
+    if (picture.isNull() || !picture.copy(shownPart(picture.toImage())).save(file, "PNG")) {
         QTextStream(stderr) << "zorvan-shot: cannot grab the screen into " << file << "\n";
         return 1;
     }
