@@ -9,8 +9,7 @@ namespace bench {
 
 double coreutilsVerification(const QString &directory, const QStringList &files)
 {
-    return timedProcess(QStringLiteral("md5sum"), files, directory)
-        + timedProcess(QStringLiteral("sha1sum"), files, directory);
+    return timedProcess(QStringLiteral("md5sum"), files, directory) + timedProcess(QStringLiteral("sha1sum"), files, directory);
 }
 
 double curlDownloads(const QString &base, const QStringList &files, const QString &intoDir)

@@ -73,8 +73,7 @@ double launcherVerification(const QString &installDir, int expectedFiles)
     QObject::connect(&updater, &GameUpdater::infos, [&](const QString &text) { statuses << text; });
     const double seconds = timed([&]() { updater.forceUpdate(); });
     // Up to date: the two small downloads and the closing text, nothing else.
-    const QStringList expected = {QStringLiteral("Downloading  version.txt..."),
-                                  QStringLiteral("Downloading  file_listing.xml..."),
+    const QStringList expected = {QStringLiteral("Downloading  version.txt..."), QStringLiteral("Downloading  file_listing.xml..."),
                                   QStringLiteral("Update finished. You have the latest version.")};
     if (statuses != expected)
         qFatal("the installation was not up to date: %s", qPrintable(statuses.join(QStringLiteral(" | "))));

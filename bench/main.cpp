@@ -182,12 +182,16 @@ int runAll(const QString &work)
     const double smallMiB = double(smallTree.bytes) / kMiB;
     const double bigMiB = double(bigTree.bytes) / kMiB;
     out << "\nbest of " << kRounds << " rounds each\n";
-    out << QStringLiteral("%1 %2 %3 %4  %5\n").arg(QStringLiteral("figure"), -34).arg(QStringLiteral("launcher"), 10)
-               .arg(QStringLiteral("baseline"), 10).arg(QStringLiteral("ratio"), 7).arg(QStringLiteral("target"));
+    out << QStringLiteral("%1 %2 %3 %4  %5\n")
+               .arg(QStringLiteral("figure"), -34)
+               .arg(QStringLiteral("launcher"), 10)
+               .arg(QStringLiteral("baseline"), 10)
+               .arg(QStringLiteral("ratio"), 7)
+               .arg(QStringLiteral("target"));
     out << row(QStringLiteral("a) up-to-date check, s"), repair, coreutils, repair / coreutils,
                QStringLiteral("<= 1.15  (Repair vs md5sum + sha1sum, 2000 files, 1 GiB)"));
-    out << row(QStringLiteral("b) 2000 x 32 KiB, MiB/s"), smallMiB / small.launcher, smallMiB / small.curl,
-               small.curl / small.launcher, QStringLiteral(">= 0.50  (launcher vs curl, new connection each)"));
+    out << row(QStringLiteral("b) 2000 x 32 KiB, MiB/s"), smallMiB / small.launcher, smallMiB / small.curl, small.curl / small.launcher,
+               QStringLiteral(">= 0.50  (launcher vs curl, new connection each)"));
     out << row(QStringLiteral("b) 1 x 512 MiB, MiB/s"), bigMiB / big.launcher, bigMiB / big.curl, big.curl / big.launcher,
                QStringLiteral(">= 0.35  (launcher vs curl)"));
     out << row(QStringLiteral("c) peak memory growth, MiB"), double(growth) / kMiB, bigMiB, double(growth) / double(bigTree.bytes),

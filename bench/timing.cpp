@@ -3,7 +3,6 @@
 #include <QElapsedTimer>
 #include <QProcess>
 
-
 namespace bench {
 
 double timedProcess(const QString &program, const QStringList &args, const QString &directory)

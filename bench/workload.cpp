@@ -14,8 +14,8 @@ namespace {
 
 QByteArray manifestEntry(const QString &relative, const QByteArray &md5, const QByteArray &sha1)
 {
-    return "  <File Name=\"" + relative.section(QLatin1Char('/'), -1).toUtf8() + "\" Path=\""
-        + QByteArray(paths::kServerGameDir) + relative.toUtf8() + "\" MD5=\"" + md5 + "\" SHA1=\"" + sha1 + "\"/>\n";
+    return "  <File Name=\"" + relative.section(QLatin1Char('/'), -1).toUtf8() + "\" Path=\"" + QByteArray(paths::kServerGameDir)
+        + relative.toUtf8() + "\" MD5=\"" + md5 + "\" SHA1=\"" + sha1 + "\"/>\n";
 }
 
 } // namespace

@@ -22,8 +22,7 @@ bool hardLink(const QString &existing, const QString &extraName)
 // Without MOVEFILE_REPLACE_EXISTING a rename never replaces on Windows.
 bool renameReplacing(const QString &source, const QString &target)
 {
-    return MoveFileExW(QDir::toNativeSeparators(source).toStdWString().c_str(),
-                       QDir::toNativeSeparators(target).toStdWString().c_str(),
+    return MoveFileExW(QDir::toNativeSeparators(source).toStdWString().c_str(), QDir::toNativeSeparators(target).toStdWString().c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 

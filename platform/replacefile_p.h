@@ -40,7 +40,7 @@ public:
 // The permission bits of the new file.
 struct Bits
 {
-    bool keepTarget = false;                      // those of the file it replaces
+    bool keepTarget = false;                       // those of the file it replaces
     std::optional<QFileDevice::Permissions> given; // else these, else a new file's
 };
 

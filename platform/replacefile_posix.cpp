@@ -94,7 +94,8 @@ bool directoryRefuses(int error)
 mode_t modeOf(QFileDevice::Permissions permissions)
 {
     mode_t mode = 0;
-    const struct {
+    const struct
+    {
         QFileDevice::Permission permission;
         mode_t bit;
     } kBits[] = {

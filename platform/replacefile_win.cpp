@@ -141,8 +141,7 @@ public:
             setSize(m_handle, size.QuadPart);
             return false;
         }
-        return rewind(m_handle) && writeAll(m_handle, data) && setSize(m_handle, data.size())
-               && FlushFileBuffers(m_handle);
+        return rewind(m_handle) && writeAll(m_handle, data) && setSize(m_handle, data.size()) && FlushFileBuffers(m_handle);
     }
 
 private:
@@ -169,9 +168,8 @@ Entry inspect(const QString &path)
     // Writable means: it can be written and given away, which a file held
     // open without sharing (the running game's, say) or a read-only one
     // cannot.
-    const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         entry.writable = !(attributes & FILE_ATTRIBUTE_READONLY);
         BY_HANDLE_FILE_INFORMATION information;
@@ -191,17 +189,15 @@ std::unique_ptr<Writer> beside(const QString &target, const Bits &bits, FileRepl
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString name = temporaryName(target);
-        const HANDLE handle =
-            CreateFileW(nativePath(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE handle = CreateFileW(nativePath(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE)
             return std::make_unique<BesideWriter>(target, bits, name, handle);
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
             continue;
         if (refusal)
-            *refusal = error == ERROR_ACCESS_DENIED || error == ERROR_PATH_NOT_FOUND || error == ERROR_WRITE_PROTECT
-                           ? Refusal::Directory
-                           : Refusal::Other;
+            *refusal = error == ERROR_ACCESS_DENIED || error == ERROR_PATH_NOT_FOUND || error == ERROR_WRITE_PROTECT ? Refusal::Directory
+                                                                                                                     : Refusal::Other;
         return nullptr;
     }
     if (refusal)
@@ -211,9 +207,9 @@ std::unique_ptr<Writer> beside(const QString &target, const Bits &bits, FileRepl
 
 std::unique_ptr<Writer> inPlace(const QString &target)
 {
-    const HANDLE handle = CreateFileW(nativePath(target).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle =
+        CreateFileW(nativePath(target).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
     return std::make_unique<InPlaceWriter>(handle);
@@ -230,9 +226,9 @@ bool hasUnflushedReplacements()
 
 bool flushFile(const QString &path)
 {
-    const HANDLE handle = CreateFileW(replacefile::nativePath(path).c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle =
+        CreateFileW(replacefile::nativePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     const bool flushed = FlushFileBuffers(handle);

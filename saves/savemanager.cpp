@@ -121,8 +121,7 @@ void SaveManager::importExtSave()
 void SaveManager::removeSave()
 {
     const QString chosen = platform::dialogs().openFileName(tr("Select save file"), QString::fromLatin1(kBackupDir), saveFilter());
-    const bool qualifies = !chosen.isNull() && QFileInfo(chosen).isFile()
-        && chosen.contains(QLatin1String(kBackupDir), Qt::CaseSensitive);
+    const bool qualifies = !chosen.isNull() && QFileInfo(chosen).isFile() && chosen.contains(QLatin1String(kBackupDir), Qt::CaseSensitive);
     if (!qualifies || !QFile::remove(chosen)) {
         emit infos(QObject::tr("Unable to remove save file. (Error 003)"));
         return;

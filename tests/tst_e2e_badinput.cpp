@@ -63,9 +63,10 @@ void BadInputTest::oneFileFails()
     QSignalSpy infos(&updater, &GameUpdater::infos);
     updater.checkUpdate();
     printf("BADINPUT| %s | %s |\n", qPrintable(fault), qPrintable(texts(infos).join(" / ")));
-    QCOMPARE(texts(infos), (QStringList{"Downloading  version.txt...", "Downloading  file_listing.xml...",
-                                        "Downloading (50.00%) Map.dat...", error + ". Local version available.",
-                                        "Downloading (100.00%) Game.exe...", "Update finished. You have the latest version."}));
+    QCOMPARE(texts(infos),
+             (QStringList{"Downloading  version.txt...", "Downloading  file_listing.xml...", "Downloading (50.00%) Map.dat...",
+                          error + ". Local version available.", "Downloading (100.00%) Game.exe...",
+                          "Update finished. You have the latest version."}));
     // The old file (or link) is left as it was, with nothing beside it.
     QCOMPARE(QDir("Data").entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"Map.dat"});
     QCOMPARE(QFileInfo("Data/Map.dat").isSymLink() ? QFile::symLinkTarget("Data/Map.dat").toUtf8() : install.read("Data/Map.dat"),

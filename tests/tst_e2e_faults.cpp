@@ -208,8 +208,8 @@ Flow FaultSweepTest::flow(const QString &name) const
         if (f.served.contains("file_listing.xml"))
             f.after.insert("file_listing.xml", f.served.value("file_listing.xml"));
         f.after.insert(kExe, f.after.take("Launcher_new.exe"));
-        f.texts = QStringList{"Downloading  (version\\.txt|file_listing\\.xml)\\.\\.\\.",
-                              "Downloading \\(\\d+\\.\\d\\d%\\) [^/]+\\.\\.\\.", "message\\|A new launcher update is available\\. The program will restart\\."}
+        f.texts = QStringList{"Downloading  (version\\.txt|file_listing\\.xml)\\.\\.\\.", "Downloading \\(\\d+\\.\\d\\d%\\) [^/]+\\.\\.\\.",
+                              "message\\|A new launcher update is available\\. The program will restart\\."}
             + exact({"Error when opening file (005). Local version available.", "Error when writing file (005). Local version available.",
                      "Error when opening file (007). Local version available.", "Error when writing file (007). Local version available.",
                      "Error in the update manifesto (009).", "Error in the update manifesto. (010)", "You have the latest version.",
@@ -276,11 +276,18 @@ DriverRun FaultSweepTest::drive(const QString &install, const QStringList &actio
     QFile::setPermissions(side, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("QT_LOGGING_RULES");
-    const QStringList vars{"QT_QPA_PLATFORM=offscreen", "LC_ALL=C.UTF-8", "XDG_CONFIG_HOME=" + side, "XDG_CACHE_HOME=" + side,
-                           "XDG_RUNTIME_DIR=" + side, "ZORVAN_UPDATE_URL=" + m_baseUrl,
-                           "LD_PRELOAD=" ZORVAN_FAULTINJECT, "ZORVAN_FAULT_ALLOW=" + side,
-                           "ZORVAN_FAULT_COUNT_FILE=" + side + "/count", "ZORVAN_FAULT_TRACE=" + side + "/trace",
-                           "ZORVAN_FAULT_AT=" + QString::number(failAt), QString("ZORVAN_FAULT_ERRNO=") + kErrnos[qMax(failAt, 0) % 3]};
+    const QStringList vars{"QT_QPA_PLATFORM=offscreen",
+                           "LC_ALL=C.UTF-8",
+                           "XDG_CONFIG_HOME=" + side,
+                           "XDG_CACHE_HOME=" + side,
+                           "XDG_RUNTIME_DIR=" + side,
+                           "ZORVAN_UPDATE_URL=" + m_baseUrl,
+                           "LD_PRELOAD=" ZORVAN_FAULTINJECT,
+                           "ZORVAN_FAULT_ALLOW=" + side,
+                           "ZORVAN_FAULT_COUNT_FILE=" + side + "/count",
+                           "ZORVAN_FAULT_TRACE=" + side + "/trace",
+                           "ZORVAN_FAULT_AT=" + QString::number(failAt),
+                           QString("ZORVAN_FAULT_ERRNO=") + kErrnos[qMax(failAt, 0) % 3]};
     for (const QString &var : vars)
         env.insert(var.section('=', 0, 0), var.section('=', 1));
     QProcess driver;
@@ -305,7 +312,9 @@ DriverRun FaultSweepTest::drive(const QString &install, const QStringList &actio
             run.failedCall += " [" + QString::fromUtf8(line) + "]";
     }
 #else
-    Q_UNUSED(install) Q_UNUSED(action) Q_UNUSED(failAt)
+    Q_UNUSED(install)
+    Q_UNUSED(action)
+    Q_UNUSED(failAt)
 #endif
     return run;
 }
@@ -419,9 +428,10 @@ void FaultSweepTest::sweep()
         if (!problems.isEmpty())
             failures << QString("  fault at %1: %2").arg(faulty.failedCall, problems.join("; "));
     }
-    const QString every = m_step == 1 ? QString("every call") : QString("a sample: every %1th call and every write, flush, link, rename and unlink").arg(m_step);
-    printf("%s: fault points: %d/%d converged, files lost: %d, written outside: %d (%s of %d)\n", qPrintable(name), converged, tried,
-           lost, outside, qPrintable(every), clean.callCount);
+    const QString every = m_step == 1 ? QString("every call")
+                                      : QString("a sample: every %1th call and every write, flush, link, rename and unlink").arg(m_step);
+    printf("%s: fault points: %d/%d converged, files lost: %d, written outside: %d (%s of %d)\n", qPrintable(name), converged, tried, lost,
+           outside, qPrintable(every), clean.callCount);
     for (const QString &failure : qAsConst(failures))
         printf("%s\n", qPrintable(failure));
     fflush(stdout);

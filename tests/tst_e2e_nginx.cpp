@@ -74,7 +74,8 @@ struct LauncherRun
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("QT_LOGGING_RULES"));
         const QStringList vars = QStringList{"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + in.side.path(), "LC_ALL=C.UTF-8",
-                                             "XDG_CACHE_HOME=" + in.side.path(), "ZORVAN_UPDATE_URL=" + baseUrl} + extra;
+                                             "XDG_CACHE_HOME=" + in.side.path(), "ZORVAN_UPDATE_URL=" + baseUrl}
+            + extra;
         for (const QString &var : vars)
             env.insert(var.section('=', 0, 0), var.section('=', 1));
         process.setProcessEnvironment(env);
@@ -160,13 +161,15 @@ void NginxEndToEndTest::initTestCase()
         probe.listen(QHostAddress::LocalHost);
         m_port = probe.serverPort();
         probe.close();
-        writeFileAt(m_dir.filePath("nginx.conf"), QString(R"(daemon off; master_process off; pid %1/nginx.pid; error_log %1/error.log;
+        writeFileAt(m_dir.filePath("nginx.conf"),
+                    QString(R"(daemon off; master_process off; pid %1/nginx.pid; error_log %1/error.log;
 events { }
 http { default_type application/octet-stream; absolute_redirect off; log_format e2e '$request_uri'; access_log %1/access.log e2e;
   client_body_temp_path %1/t1; proxy_temp_path %1/t2; fastcgi_temp_path %1/t3; uwsgi_temp_path %1/t4; scgi_temp_path %1/t5;
   server { listen 127.0.0.1:%2; root %1/www; location /game/ { location ~ \.big$ { limit_rate 4m; } }
            location /game/moved/ { rewrite ^/game/moved/(.*)$ /store/$1 permanent; } } })")
-                                                      .arg(m_dir.path(), QString::number(m_port)).toUtf8());
+                        .arg(m_dir.path(), QString::number(m_port))
+                        .toUtf8());
         m_nginx.start("/usr/sbin/nginx", {"-p", m_dir.path() + '/', "-c", m_dir.filePath("nginx.conf"), "-e", m_dir.filePath("error.log")});
         m_nginx.waitForStarted(5000);
         for (int i = 0; i < 200 && m_nginx.state() == QProcess::Running; ++i) {
@@ -202,8 +205,11 @@ QByteArray NginxEndToEndTest::publish(const QString &version, const FileMap &fil
 // nginx's 301, and leaves the player's save, which no manifest lists.
 void NginxEndToEndTest::firstInstallThenNewVersion()
 {
-    FileMap game{{"Game.exe", QByteArray(300000, 'g')}, {"Data/Map.dat", QByteArray(70000, 'm')}, {"empty.cfg", ""},
-                 {"Données/écran d'accueil 1.txt", "accents\n"}, {"moved/Extra/readme.txt", "served after a 301\n"}};
+    FileMap game{{"Game.exe", QByteArray(300000, 'g')},
+                 {"Data/Map.dat", QByteArray(70000, 'm')},
+                 {"empty.cfg", ""},
+                 {"Données/écran d'accueil 1.txt", "accents\n"},
+                 {"moved/Extra/readme.txt", "served after a 301\n"}};
     Installation install;
     install.write("Saves/Zorvan_Party-1", "the player's save");
     QStringList fetched = game.keys();
@@ -241,7 +247,9 @@ void NginxEndToEndTest::killedSynchronisationsConverge()
     const QString big = "Data/Movies/intro.big", exe = "Zorvan Lumeth.exe";
     const QByteArray oldBuild = "launcher build 1", newBuild = "launcher build 2";
     FileMap before{{"Game.exe", QByteArray(200000, 'g')}, {big, QByteArray(3 << 20, 'b')}};
-    FileMap server{{"Game.exe", QByteArray(210000, 'G')}, {big, QByteArray(4 << 20, 'B')}, {"Data/New/deep/added.dat", "added"},
+    FileMap server{{"Game.exe", QByteArray(210000, 'G')},
+                   {big, QByteArray(4 << 20, 'B')},
+                   {"Data/New/deep/added.dat", "added"},
                    {"Launcher_new.exe", newBuild}};
     for (int i = 0; i < 8; ++i) {
         before[QString("Data/part%1.dat").arg(i)] = QByteArray(20000 + i, char('0' + i));
@@ -295,16 +303,18 @@ void NginxEndToEndTest::killedSynchronisationsConverge()
         int delayMs;
         bool call;
     };
-    QList<Point> points{
-        {download, 2, 0, false}, {"Comparaison de version", 1, 0, false}, {write, 3, 0, false}, {download, 4, 50, false},
-        {download, 4, 400, false}, {download, 4, 800, false}, {write + big, 1, 0, false}, {hash, 1, 0, false},
-        {hash, 9, 0, false}, {write, 6, 0, false}, {download, 9, 0, false}, {write + "Game.exe", 1, 0, false}};
+    QList<Point> points{{download, 2, 0, false},    {"Comparaison de version", 1, 0, false},
+                        {write, 3, 0, false},       {download, 4, 50, false},
+                        {download, 4, 400, false},  {download, 4, 800, false},
+                        {write + big, 1, 0, false}, {hash, 1, 0, false},
+                        {hash, 9, 0, false},        {write, 6, 0, false},
+                        {download, 9, 0, false},    {write + "Game.exe", 1, 0, false}};
     if (!calls.isEmpty()) {
-        for (const char *pattern : {"^linkat .*/version\\.txt$", "^mkdir .*/Data/New$", "^write .*/Data/New/deep/.*",
-                                       "^linkat .*/Data/New/deep/added\\.dat$", "^linkat .*/Game\\.exe\\.\\w{6}$", "^rename .*/Game\\.exe$",
-                                       "^open64 .*/Data/part3\\.dat$", "^syncfs .*", "^unlink .*/localversion\\.txt$",
-                                       "^renameat2 .*/localversion\\.txt$", "^link .*/Launcher_old\\.exe$",
-                                       "^fsync .*/Launcher_new\\.exe$", "^rename .*/Zorvan Lumeth\\.exe$"})
+        for (const char *pattern :
+             {"^linkat .*/version\\.txt$", "^mkdir .*/Data/New$", "^write .*/Data/New/deep/.*", "^linkat .*/Data/New/deep/added\\.dat$",
+              "^linkat .*/Game\\.exe\\.\\w{6}$", "^rename .*/Game\\.exe$", "^open64 .*/Data/part3\\.dat$", "^syncfs .*",
+              "^unlink .*/localversion\\.txt$", "^renameat2 .*/localversion\\.txt$", "^link .*/Launcher_old\\.exe$",
+              "^fsync .*/Launcher_new\\.exe$", "^rename .*/Zorvan Lumeth\\.exe$"})
             points.append({QString::fromLatin1(pattern), int(calls.indexOf(QRegularExpression(pattern))) + 1, 0, true});
     }
     int survived = 0, corrupted = 0, leftovers = 0;
@@ -346,7 +356,8 @@ void NginxEndToEndTest::killedSynchronisationsConverge()
             const QByteArray now = files.value(path);
             if (!before.contains(path) && !server.contains(path))
                 ++leftovers, left << path;
-            else if ((before.contains(path) && !files.contains(path)) || (files.contains(path) && now != before.value(path) && now != server.value(path)))
+            else if ((before.contains(path) && !files.contains(path))
+                     || (files.contains(path) && now != before.value(path) && now != server.value(path)))
                 ++corrupted, failures << QString("cut short: %1 (%2 bytes)").arg(path).arg(now.size());
         }
 
@@ -359,8 +370,8 @@ void NginxEndToEndTest::killedSynchronisationsConverge()
         if (after != converged || !install.aloneInParent())
             failures << "not converged";
         survived += failures.isEmpty() ? 1 : 0;
-        printf("kill %s \"%s\" #%d +%d ms: %s %s\n", point.call ? "before call" : "after", qPrintable(point.prefix.trimmed()),
-               point.nth, point.delayMs, failures.isEmpty() ? "survived" : "FAILED",
+        printf("kill %s \"%s\" #%d +%d ms: %s %s\n", point.call ? "before call" : "after", qPrintable(point.prefix.trimmed()), point.nth,
+               point.delayMs, failures.isEmpty() ? "survived" : "FAILED",
                qPrintable(failures.join(", ") + (left.isEmpty() ? QString() : "left over: " + left.join(", "))));
     }
     printf("kills survived: %d/%d, files corrupted: %d, temporary files left over: %d\n", survived, int(points.size()), corrupted,

@@ -2,10 +2,10 @@
 // whole-file replacement under them, whole update runs (version check, manifest,
 // Repair, self-update), and the manifest that the studio's publisher writes.
 
+#include "platform/replacefile.h"
 #include "support/catalogue.h"
 #include "support/debuglines.h"
 #include "support/testenv.h"
-#include "platform/replacefile.h"
 #include "updater/gameupdater.h"
 #include "updater/paths.h"
 
@@ -122,8 +122,8 @@ private slots:
         row("no length", "version.txt", Behaviour::NoLength, QByteArray(70000, 'x'), 0, "file", {plain}, written);
         row("redirect", "version.txt", Behaviour::Redirect, "2.0\n", 0, "file", {plain}, written);
         row("game file, nested, accented", "Données/Cartes/é 01.dat", Behaviour::Serve, "é", 3, "", {"Downloading (37.50%) é 01.dat..."},
-            {"Vérification de : Données/Cartes/", "Création du dossier : Données/Cartes/", "Chemin vers le fichier : Données/Cartes/é 01.dat",
-             "Ecriture de Données/Cartes/é 01.dat"});
+            {"Vérification de : Données/Cartes/", "Création du dossier : Données/Cartes/",
+             "Chemin vers le fichier : Données/Cartes/é 01.dat", "Ecriture de Données/Cartes/é 01.dat"});
         row("game file, several MiB", "Game.exe", Behaviour::Serve, QByteArray(3 << 20, 'p'), 8, "", {"Downloading (100.00%) Game.exe..."},
             {"Vérification de : ", "Chemin vers le fichier : Game.exe", "Ecriture de Game.exe"});
         row("game file, link out, written through", "Data/Map.dat", Behaviour::Serve, "map", 8, "link out", {map100}, map);
@@ -219,8 +219,7 @@ private slots:
         QCOMPARE(debug.lines(), QStringList{"Téléchargement de " + served.url(relative)} + lines);
         QCOMPARE(snapshot(install.path()), installAfter);
         QCOMPARE(snapshot(outside.path()), outsideAfter);
-        QCOMPARE(QFileInfo(local == "link out" ? relative : directory).isSymLink(),
-                 local == "link out" || local == "directory linked out");
+        QCOMPARE(QFileInfo(local == "link out" ? relative : directory).isSymLink(), local == "link out" || local == "directory linked out");
         if (!stored) {
             QCOMPARE(install.exists("Data"), local == "directory");
             return;
@@ -402,27 +401,43 @@ private slots:
         const QByteArray x = "x";
         const QStringList head{"NAME : a.dat", "PATH : " + game + "a.dat", "MD5 server : " + md5Hex(x), sha1Hex(x)};
         const QStringList hashed{"LocalPath : a.dat", "Vérification du hash de a.dat", "Vérification du hash de a.dat"};
-        const QStringList fetched{"Url : {base}a.dat", "Téléchargement de {base}a.dat", "Vérification de : ",
-                                  "Chemin vers le fichier : a.dat", "Ecriture de a.dat"};
+        const QStringList fetched{"Url : {base}a.dat", "Téléchargement de {base}a.dat",
+                                  "Vérification de : ", "Chemin vers le fichier : a.dat", "Ecriture de a.dat"};
         QTest::newRow("up to date") << element("a.dat", "a.dat", md5Hex(x), sha1Hex(x)) << x << head + hashed + QStringList{"Size : 1"};
         QTest::newRow("stale") << element("a.dat", "a.dat", md5Hex(x), sha1Hex(x)) << QByteArray("older")
                                << head + hashed + QStringList{"Size : 5"} + fetched;
-        QTest::newRow("missing") << element("a.dat", "a.dat", md5Hex(x), sha1Hex(x)) << QByteArray() << head + hashed + QStringList{"Size : 0"} + fetched;
+        QTest::newRow("missing") << element("a.dat", "a.dat", md5Hex(x), sha1Hex(x)) << QByteArray()
+                                 << head + hashed + QStringList{"Size : 0"} + fetched;
         // Outside the game directory: never read, fetched every time.
         const QString other = "/home/zorvanhost/www/other/a.dat";
         QTest::newRow("local path stays absolute")
             << element("a.dat", "a.dat", md5Hex(x), sha1Hex(x)).replace(game.toUtf8() + "a.dat", other.toUtf8()) << x
-            << QStringList{"NAME : a.dat", "PATH : " + other, "MD5 server : " + md5Hex(x), sha1Hex(x), "LocalPath : " + other,
-                           "Vérification du hash de " + other, "Vérification du hash de " + other, "Size : 0", "Url : {base}other/a.dat",
-                           "Téléchargement de {base}other/a.dat", "Vérification de : other/", "Création du dossier : other/",
-                           "Chemin vers le fichier : other/a.dat", "Ecriture de other/a.dat"};
+            << QStringList{"NAME : a.dat",
+                           "PATH : " + other,
+                           "MD5 server : " + md5Hex(x),
+                           sha1Hex(x),
+                           "LocalPath : " + other,
+                           "Vérification du hash de " + other,
+                           "Vérification du hash de " + other,
+                           "Size : 0",
+                           "Url : {base}other/a.dat",
+                           "Téléchargement de {base}other/a.dat",
+                           "Vérification de : other/",
+                           "Création du dossier : other/",
+                           "Chemin vers le fichier : other/a.dat",
+                           "Ecriture de other/a.dat"};
         QTest::newRow("incomplete, not looked at") << element("a.dat", "a.dat", md5Hex(x), sha1Hex(x)).replace(" SHA1=", " sha1=") << x
-                                                   << QStringList{"NAME : a.dat", "PATH : " + game + "a.dat", "MD5 server : " + md5Hex(x), "",
-                                                                  "Entrée incomplète ignorée : " + game + "a.dat"};
+                                                   << QStringList{"NAME : a.dat", "PATH : " + game + "a.dat", "MD5 server : " + md5Hex(x),
+                                                                  "", "Entrée incomplète ignorée : " + game + "a.dat"};
         QTest::newRow("a Windows device") << element("nul.a.dat", "nul.a.dat", md5Hex(x), sha1Hex(x)) << x
-                                          << QStringList{"NAME : nul.a.dat", "PATH : " + game + "nul.a.dat", "MD5 server : " + md5Hex(x),
-                                                         sha1Hex(x), "LocalPath : nul.a.dat", "Vérification du hash de nul.a.dat",
-                                                         "Vérification du hash de nul.a.dat", "Size : 0",
+                                          << QStringList{"NAME : nul.a.dat",
+                                                         "PATH : " + game + "nul.a.dat",
+                                                         "MD5 server : " + md5Hex(x),
+                                                         sha1Hex(x),
+                                                         "LocalPath : nul.a.dat",
+                                                         "Vérification du hash de nul.a.dat",
+                                                         "Vérification du hash de nul.a.dat",
+                                                         "Size : 0",
                                                          "Chemin refusé : " + game + "nul.a.dat"};
     }
 
@@ -482,10 +497,10 @@ private slots:
         // Fetched at every synchronisation: uppercase digests, and a missing
         // file whose digests are empty. Never: entries placed outside.
         row("entries always or never fetched", "1.0\n", "2.0\n",
-            "<Files>" + element("a.dat", "a.dat", md5Hex("a").toUpper(), sha1Hex("a").toUpper()) + element("b.dat", "b.dat", "", "") +
-                element("zorvan-out.dat", "../zorvan-out.dat", md5Hex("a"), sha1Hex("a")) +
-                element("../../../zorvan-out.dat", "Game.exe", "", "") + element("Game.exe", "Game.exe", md5Hex("game"), sha1Hex("game")) +
-                "</Files>",
+            "<Files>" + element("a.dat", "a.dat", md5Hex("a").toUpper(), sha1Hex("a").toUpper()) + element("b.dat", "b.dat", "", "")
+                + element("zorvan-out.dat", "../zorvan-out.dat", md5Hex("a"), sha1Hex("a"))
+                + element("../../../zorvan-out.dat", "Game.exe", "", "") + element("Game.exe", "Game.exe", md5Hex("game"), sha1Hex("game"))
+                + "</Files>",
             none, {kManifest, "Downloading (20.00%) a.dat...", "Downloading (40.00%) b.dat...", kFinished});
     }
 
@@ -567,9 +582,9 @@ private slots:
         const QByteArray listing =
             manifestFor(files)
                 .replace("Files>", "Liste>")
-                .replace("  <File Name=\"Cave.map\"", "<Header/><Group>" + element("nested.dat", "nested.dat", "", "") + "</Group>" +
-                                                          element("lower.dat", "lower.dat", "", "").replace("<File", "<file") +
-                                                          "<File Name=\"Cave.map\"");
+                .replace("  <File Name=\"Cave.map\"",
+                         "<Header/><Group>" + element("nested.dat", "nested.dat", "", "") + "</Group>"
+                             + element("lower.dat", "lower.dat", "", "").replace("<File", "<file") + "<File Name=\"Cave.map\"");
         served.write("file_listing.xml", listing);
         expected.insert("file_listing.xml", listing);
 
@@ -590,10 +605,12 @@ private slots:
         const QByteArray old = "old map";
         const QStringList unfetchable{"Downloading  Map.dat...", k004};
         QTest::newRow("both digests match") << false << old << md5Hex(old) << sha1Hex(old) << QStringList();
-        QTest::newRow("missing, both expected empty") << false << QByteArray() << "" << "" << QStringList();
+        QTest::newRow("missing, both expected empty") << false << QByteArray() << ""
+                                                      << "" << QStringList();
         QTest::newRow("uppercase never matches") << false << old << md5Hex(old).toUpper() << sha1Hex(old).toUpper() << unfetchable;
         QTest::newRow("MD5 alone matches") << false << old << md5Hex(old) << sha1Hex("other") << unfetchable;
-        QTest::newRow("by URL, fetched") << true << old << md5Hex("new map") << sha1Hex("new map") << QStringList{"Downloading  Map.dat..."};
+        QTest::newRow("by URL, fetched") << true << old << md5Hex("new map") << sha1Hex("new map")
+                                         << QStringList{"Downloading  Map.dat..."};
     }
 
     void checkFile()
@@ -631,7 +648,8 @@ private slots:
         const QStringList equal{kVersion, kLatest, kFinished};
         QTest::newRow("placed by hand, run ends in 009") << "009" << true << "deleted" << true << QStringList{kVersion, k004, k009};
         QTest::newRow("delivered by the synchronisation")
-            << "delivered" << true << "" << true << QStringList{kVersion, kManifest, "Downloading (100.00%) Launcher_new.exe...", kFinished};
+            << "delivered" << true << "" << true
+            << QStringList{kVersion, kManifest, "Downloading (100.00%) Launcher_new.exe...", kFinished};
         QTest::newRow("previous build still there") << "equal" << true << "blocking" << true << equal;
         QTest::newRow("no new build") << "equal" << false << "deleted" << true << equal;
         QTest::newRow("no launcher executable") << "equal" << true << "" << false << equal;

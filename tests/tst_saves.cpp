@@ -2,9 +2,9 @@
 // status text each, modified() after a success only, their debug lines, and
 // the files.
 
+#include "saves/savemanager.h"
 #include "support/debuglines.h"
 #include "support/testenv.h"
-#include "saves/savemanager.h"
 #include "widgets/customcombobox.h"
 
 #include <QScopeGuard>
@@ -54,9 +54,9 @@ private slots:
         QCOMPARE(debug.lines(), lines + QStringList{"Fichier de sauvegarde : " + shown.value(0)});
         QStringList sorted = shown;
         sorted.sort();
-        QCOMPARE(sorted, (QStringList{"Saves/Backup/one", "Saves/Input.yml", "Saves/Zorvan_Party-1", "Saves/sub", "Saves/sub/.",
-                                      "Saves/sub/..", "Saves/sub/deeper", "Saves/sub/deeper/.", "Saves/sub/deeper/..",
-                                      "Saves/sub/deeper/three", "Saves/sub/two"}));
+        QCOMPARE(sorted,
+                 (QStringList{"Saves/Backup/one", "Saves/Input.yml", "Saves/Zorvan_Party-1", "Saves/sub", "Saves/sub/.", "Saves/sub/..",
+                              "Saves/sub/deeper", "Saves/sub/deeper/.", "Saves/sub/deeper/..", "Saves/sub/deeper/three", "Saves/sub/two"}));
     }
 
     // `operation`: "backup", "list" (the import of the list entry `answer`),
@@ -90,8 +90,8 @@ private slots:
         row("over a read-only backup", "backup", "{install}/Saves/Backup/first", "read-only", exported, toFirst);
         row("cancelled", "backup", QString(), "", {export001}, {});
         row("no save file, dialog still shown", "backup", "{install}/Saves/Backup/new", "no save file", {export001}, {});
-        row("no backup directory", "backup", "{install}/Saves/Backup/new", "no backup directory", {"Unable to export save file. (Error 002)"},
-            toNew);
+        row("no backup directory", "backup", "{install}/Saves/Backup/new", "no backup directory",
+            {"Unable to export save file. (Error 002)"}, toNew);
         row("a backup", "list", "Saves/Backup/first", "", imported, {"File to import :Saves/Backup/first"});
         row("over a read-only save", "list", "Saves/Backup/first", "read-only", imported, {"File to import :Saves/Backup/first"});
         row("empty path", "list", "", "", {import001}, {"File to import :"});
@@ -181,8 +181,8 @@ private slots:
         QCOMPARE(snapshot(other.path()), otherAfter);
         if (copied) {
             QVERIFY(!QFileInfo(destination).isSymLink());
-            QCOMPARE(QFile::permissions(destination), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
-                                                          | QFileDevice::WriteUser);
+            QCOMPARE(QFile::permissions(destination),
+                     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
         }
     }
 };

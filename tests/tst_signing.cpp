@@ -86,8 +86,8 @@ private slots:
         QTest::addColumn<QString>("sequence");
         const QStringList refused{kVersion, kManifest, kSignature, k012};
         const QStringList both{"Game.exe", "Data/map.dat"};
-        QTest::newRow("signed, accepted") << "" << false << QStringList{kVersion, kManifest, kSignature, kMap, kGame, kFinished}
-                                          << both << "2";
+        QTest::newRow("signed, accepted") << "" << false << QStringList{kVersion, kManifest, kSignature, kMap, kGame, kFinished} << both
+                                          << "2";
         QTest::newRow("manifest tampered") << "manifest" << false << refused << QStringList() << "";
         QTest::newRow("version tampered") << "version" << false << refused << QStringList() << "";
         QTest::newRow("signature tampered") << "signature" << false << refused << QStringList() << "";
@@ -96,18 +96,22 @@ private slots:
         QTest::newRow("signed by a key it does not carry") << "other key" << false << refused << QStringList() << "";
         // A launcher shipped with the next key before the studio switches;
         // the studio carries the sequence over to the next key.
-        QTest::newRow("signed by the next key") << "next key" << false
-                                                << QStringList{kVersion, kManifest, kSignature, kMap, kGame, kFinished} << both << "3";
+        QTest::newRow("signed by the next key")
+            << "next key" << false << QStringList{kVersion, kManifest, kSignature, kMap, kGame, kFinished} << both << "3";
         // The installation took publication 3; the second is served again.
         QTest::newRow("older publication replayed")
             << "replay" << false << QStringList{kVersion, kManifest, kSignature, k013} << QStringList() << "3";
         QTest::newRow("game file body tampered")
             << "body" << false << QStringList{kVersion, kManifest, kSignature, kMap, kGame, k014} << QStringList{"Data/map.dat"} << "2";
-        QTest::newRow("new launcher body tampered")
-            << "launcher" << true
-            << QStringList{kVersion, kManifest, kSignature, "Downloading (33.33%) map.dat...", "Downloading (66.67%) Game.exe...",
-                           "Downloading (100.00%) Launcher_new.exe...", k014}
-            << both << "2";
+        QTest::newRow("new launcher body tampered") << "launcher" << true
+                                                    << QStringList{kVersion,
+                                                                   kManifest,
+                                                                   kSignature,
+                                                                   "Downloading (33.33%) map.dat...",
+                                                                   "Downloading (66.67%) Game.exe...",
+                                                                   "Downloading (100.00%) Launcher_new.exe...",
+                                                                   k014}
+                                                    << both << "2";
     }
 
     void publication()
@@ -147,9 +151,10 @@ private slots:
         const QString sig = served.path() + "/file_listing.xml.sig";
         if (tamper == "manifest") {
             served.write("Game.exe", evil);
-            served.write("file_listing.xml", readFile(served.path() + "/file_listing.xml")
-                                                 .replace(md5Hex("game 2").toLatin1(), md5Hex(evil).toLatin1())
-                                                 .replace(sha1Hex("game 2").toLatin1(), sha1Hex(evil).toLatin1()));
+            served.write("file_listing.xml",
+                         readFile(served.path() + "/file_listing.xml")
+                             .replace(md5Hex("game 2").toLatin1(), md5Hex(evil).toLatin1())
+                             .replace(sha1Hex("game 2").toLatin1(), sha1Hex(evil).toLatin1()));
         } else if (tamper == "version") {
             served.write("version.txt", "2.1\n");
         } else if (tamper == "signature") {
@@ -230,10 +235,11 @@ private slots:
 
         QCOMPARE(run.statuses, (QStringList{kVersion, kManifest, kMap, kGame, kFinished}));
         QCOMPARE(run.requests, (QStringList{"/game/version.txt", "/game/file_listing.xml", "/game/Data/map.dat", "/game/Game.exe"}));
-        QCOMPARE(snapshot(install.path()), (QMap<QString, QByteArray>{{"localversion.txt", "2.0\n"},
-                                                                        {"file_listing.xml", offered.value("file_listing.xml")},
-                                                                        {"Game.exe", offered.value("Game.exe")},
-                                                                        {"Data/map.dat", "map 2"}}));
+        QCOMPARE(snapshot(install.path()),
+                 (QMap<QString, QByteArray>{{"localversion.txt", "2.0\n"},
+                                            {"file_listing.xml", offered.value("file_listing.xml")},
+                                            {"Game.exe", offered.value("Game.exe")},
+                                            {"Data/map.dat", "map 2"}}));
         QVERIFY(!QFileInfo::exists(settings.file()) || storedSequence().isNull());
     }
 

@@ -136,8 +136,7 @@ GameUpdater::Fetched GameUpdater::fetch(const QString &url)
         reply->disconnect();
         reply->abort();
         result.outcome = FetchOutcome::Interrupted;
-    } else if (reply->error() != QNetworkReply::NoError || tooLarge || !drain(reply, result.body)
-               || !complete(reply, result.body)) {
+    } else if (reply->error() != QNetworkReply::NoError || tooLarge || !drain(reply, result.body) || !complete(reply, result.body)) {
         result.outcome = FetchOutcome::Failed;
     } else {
         result.outcome = FetchOutcome::Finished;
@@ -206,8 +205,8 @@ void GameUpdater::downloadFile(QString filePath, QString fileName, double totalT
     ListedBody *const listed = std::exchange(m_listedBody, nullptr);
     debugLine(QStringLiteral("Téléchargement de "), filePath);
     const QString percent = QString::number(nbDownloaded * 100.0 / totalToDownload, 'f', 2);
-    emit infos(tr("Downloading", "When we download a file") + QStringLiteral(" (") + percent + QStringLiteral("%) ")
-               + fileName + QStringLiteral("..."));
+    emit infos(tr("Downloading", "When we download a file") + QStringLiteral(" (") + percent + QStringLiteral("%) ") + fileName
+               + QStringLiteral("..."));
 
     const Fetched fetched = fetch(filePath);
     if (fetched.outcome != FetchOutcome::Finished) {

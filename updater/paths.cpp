@@ -32,8 +32,8 @@ bool windowsHazard(const QString &component)
 {
     if (component == QLatin1String(".") || component == QLatin1String(".."))
         return false;
-    return component.contains(QLatin1Char(':')) || component.endsWith(QLatin1Char('.'))
-        || component.endsWith(QLatin1Char(' ')) || windowsDevice(component);
+    return component.contains(QLatin1Char(':')) || component.endsWith(QLatin1Char('.')) || component.endsWith(QLatin1Char(' '))
+        || windowsDevice(component);
 }
 
 } // namespace

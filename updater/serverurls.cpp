@@ -15,8 +15,7 @@ QString resolveBaseUrl()
     if (override.isEmpty())
         return QString::fromLatin1(kShippedBaseUrl);
     const QUrl url(override, QUrl::StrictMode);
-    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
-        || url.host().isEmpty()) {
+    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")) || url.host().isEmpty()) {
         qWarning("%s is not an http URL; using the shipped update server", kBaseUrlVariable);
         return QString::fromLatin1(kShippedBaseUrl);
     }

@@ -95,9 +95,8 @@ QByteArray format(const Publication &publication)
 
 QByteArray signedMessage(quint64 sequence, const QByteArray &version, const QByteArray &manifest)
 {
-    return "Zorvan Lumeth publication 1\nsequence " + QByteArray::number(sequence) + "\nversion.txt "
-        + QByteArray::number(version.size()) + "\n" + version + "file_listing.xml " + QByteArray::number(manifest.size())
-        + "\n" + manifest;
+    return "Zorvan Lumeth publication 1\nsequence " + QByteArray::number(sequence) + "\nversion.txt " + QByteArray::number(version.size())
+        + "\n" + version + "file_listing.xml " + QByteArray::number(manifest.size()) + "\n" + manifest;
 }
 
 bool verify(const QByteArray &publicKeysHex, const QByteArray &message, const QByteArray &signature)
@@ -107,8 +106,7 @@ bool verify(const QByteArray &publicKeysHex, const QByteArray &message, const QB
     for (const QByteArray &keyHex : publicKeysHex.split(',')) {
         const QByteArray key = fromHex(keyHex, kPublicKeyBytes);
 #ifdef ZORVAN_WITH_SODIUM
-        if (!key.isEmpty()
-            && crypto_sign_verify_detached(bytes(signature), bytes(message), quint64(message.size()), bytes(key)) == 0)
+        if (!key.isEmpty() && crypto_sign_verify_detached(bytes(signature), bytes(message), quint64(message.size()), bytes(key)) == 0)
             return true;
 #else
         Q_UNUSED(key)

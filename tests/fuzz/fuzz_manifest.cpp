@@ -15,8 +15,8 @@ static void check(const QString &path)
     // As it stands (a backslash is an ordinary character) and as Windows reads it.
     for (const QString &form : {path, QString(path).replace(QLatin1Char('\\'), QLatin1Char('/'))}) {
         const QString resolved = QDir::cleanPath(QStringLiteral("/srv/installation/") + form);
-        if (paths::staysInside(path) && resolved != QLatin1String("/srv/installation") &&
-            !resolved.startsWith(QLatin1String("/srv/installation/")))
+        if (paths::staysInside(path) && resolved != QLatin1String("/srv/installation")
+            && !resolved.startsWith(QLatin1String("/srv/installation/")))
             abort();
     }
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QString>
-#include <QtGlobal>
 #include <QStringList>
+#include <QtGlobal>
 
 // Records the launcher's own debug lines (the default category's, the
 // toolkit's categories left out) while it lives; they are not printed.

@@ -48,8 +48,7 @@ private:
         if (!dir.isReadable())
             return fail(relative.isEmpty() ? dir.path() : relative, QStringLiteral("cannot read the directory"));
         m_open.insert(canonical);
-        const QFileInfoList entries =
-            dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        const QFileInfoList entries = dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
         for (const QFileInfo &entry : entries) {
             if (!m_result.error.isEmpty())
                 break;

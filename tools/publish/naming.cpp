@@ -53,8 +53,7 @@ QString whyUnplaceable(const QString &relative, const QString &baseUrl)
     const QString name = relative.section(QLatin1Char('/'), -1);
     const QString url = baseUrl + relative;
     if (paths::downloadDirectory(url, name, baseUrl) + name != relative)
-        return QStringLiteral("its name \"%1\" also occurs earlier in its URL %2, so the launcher would store it elsewhere")
-            .arg(name, url);
+        return QStringLiteral("its name \"%1\" also occurs earlier in its URL %2, so the launcher would store it elsewhere").arg(name, url);
     if (!urlCarries(relative, baseUrl))
         return QStringLiteral("its URL %1 would ask the server for another path").arg(url);
     return QString();

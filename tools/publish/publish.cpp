@@ -189,14 +189,12 @@ int main(int argc, char **argv)
         return fail(QStringLiteral("cannot write ") + versionFile.fileName());
     // The version goes last: a launcher that sees it finds the manifest and
     // its signature ready.
-    if (!manifest.commit() || (!signatureText.isEmpty() && !signatureFile.commit())
-        || (!version.isNull() && !versionFile.commit()))
+    if (!manifest.commit() || (!signatureText.isEmpty() && !signatureFile.commit()) || (!version.isNull() && !versionFile.commit()))
         return fail(QStringLiteral("cannot write the manifest, its signature or the version file in ") + build.path());
 
     QTextStream(stdout) << "published " << files.size() << " files, " << bytes << " bytes"
                         << (version.isNull() ? QString() : QStringLiteral(", version ") + version)
-                        << (signatureText.isEmpty() ? QString()
-                                                    : QStringLiteral(", signed as publication %1").arg(signer.nextSequence()))
+                        << (signatureText.isEmpty() ? QString() : QStringLiteral(", signed as publication %1").arg(signer.nextSequence()))
                         << Qt::endl;
     return 0;
 }

@@ -37,8 +37,7 @@ QString generateKey(const QString &secretPath, QByteArray &publicHex)
     QFile secret(secretPath);
     if (secret.exists())
         return secretPath + QStringLiteral(": already exists; a signing key is never overwritten");
-    if (!secret.open(QIODevice::WriteOnly | QIODevice::NewOnly)
-        || !secret.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+    if (!secret.open(QIODevice::WriteOnly | QIODevice::NewOnly) || !secret.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
         || secret.write(secretHex + '\n') != secretHex.size() + 1 || !secret.flush())
         return QStringLiteral("cannot write ") + secretPath;
     secret.close();
@@ -67,8 +66,7 @@ QString Signer::load(const QString &secretPath, const QString &buildDir)
     if (!number)
         return m_sequencePath + QStringLiteral(": holds no sequence number: \"%1\"").arg(QString::fromUtf8(last));
     signature::Publication published;
-    const bool hasPublished =
-        signature::parse(readAll(QDir(buildDir).filePath(QString::fromLatin1(signature::kSignatureFile))), published);
+    const bool hasPublished = signature::parse(readAll(QDir(buildDir).filePath(QString::fromLatin1(signature::kSignatureFile))), published);
     m_next = qMax(used, hasPublished ? published.sequence : 0) + 1;
     return QString();
 }
