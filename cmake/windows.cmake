@@ -22,3 +22,6 @@ function(zorvan_windows_launcher target)
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/launcher.rc)
     set_target_properties(${target} PROPERTIES OUTPUT_NAME "Zorvan Lumeth")
 endfunction()
+
+# A release launcher carries no symbols: it is downloaded by every player.
+add_link_options($<$<CONFIG:Release>:-s>)
