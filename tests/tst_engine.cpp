@@ -5,6 +5,7 @@
 #include "platform/replacefile.h"
 #include "support/catalogue.h"
 #include "support/debuglines.h"
+#include "support/fsfixtures.h"
 #include "support/testenv.h"
 #include "updater/gameupdater.h"
 #include "updater/paths.h"
@@ -16,9 +17,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using Behaviour = LoopbackHttpServer::Behaviour;
 using Strategy = platform::FileReplacement::Strategy;
@@ -37,7 +35,7 @@ const QString k009 = QStringLiteral("Error in the update manifesto (009).");
 
 int threadCount()
 {
-    return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+    return fsfixtures::threadCount();
 }
 
 QByteArray element(const QString &name, const QString &path, const QString &md5, const QString &sha1)
@@ -174,7 +172,9 @@ private slots:
         else if (local == "directory")
             install.write(relative + "/keep", "kept");
         if (local == "hard link")
-            QCOMPARE(::link(QFile::encodeName(relative).constData(), QFile::encodeName(relative + ".bak").constData()), 0);
+            QVERIFY(fsfixtures::hardLink(relative, relative + ".bak"));
+        if (local.contains("link") && local != "hard link" && !fsfixtures::symbolicLinksAvailable())
+            QSKIP("no symbolic links for a normal user here");
         if (local == "link out") {
             writeFile(outside.filePath("older"), older);
             QVERIFY(QDir().mkpath(directory) && QFile::link(outside.filePath("older"), relative));
@@ -348,20 +348,19 @@ private slots:
         QFETCH(QString, layout);
         QFETCH(bool, fullDisk);
         QTemporaryDir dir;
-        const QByteArray mountPoint = QFile::encodeName(dir.path());
-        if (fullDisk && ::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
-            QSKIP("cannot mount a tmpfs here (needs root)");
+        if (fullDisk && !fsfixtures::mountTiny(dir.path(), "64k"))
+            QSKIP("cannot mount a tmpfs here (needs root on Linux)");
         const auto unmount = qScopeGuard([&] {
             if (fullDisk)
-                ::umount(mountPoint.constData());
+                fsfixtures::unmount(dir.path());
         });
         const QString target = dir.filePath("Game.exe");
         const QString other = dir.filePath("Game.bak");
         const QByteArray old(40 * 1024, 'o');
         writeFile(target, old);
-        QVERIFY(::chmod(QFile::encodeName(target).constData(), 0777) == 0);
+        QVERIFY(fsfixtures::setMode(target, 0777));
         if (layout == "hard link")
-            QCOMPARE(::link(QFile::encodeName(target).constData(), QFile::encodeName(other).constData()), 0);
+            QVERIFY(fsfixtures::hardLink(target, other));
         const ReadOnlyDirectory locked(layout == "read-only directory" ? dir.path() : QString());
         if (layout == "read-only directory" && !locked.active())
             QSKIP("cannot make a directory read-only here");
@@ -381,10 +380,14 @@ private slots:
         QCOMPARE(readFile(target), committed ? content : old);
         if (layout == "hard link")
             QCOMPARE(readFile(other), committed && kind == Kind::Overwrite ? content : old);
-        struct stat info;
-        QVERIFY(::stat(QFile::encodeName(target).constData(), &info) == 0);
-        QCOMPARE(info.st_mode & 07777, committed && kind == Kind::NewFile ? 0600u : 0777u);
+        if (fsfixtures::mode(target) != -1)
+            QCOMPARE(fsfixtures::mode(target), committed && kind == Kind::NewFile ? 0600 : 0777);
+#ifdef Q_OS_WIN
+        // Each file is flushed before it takes its name.
+        QVERIFY(!platform::hasUnflushedReplacements());
+#else
         QCOMPARE(platform::hasUnflushedReplacements(), committed);
+#endif
         platform::flushReplacedFiles();
         QVERIFY(!platform::hasUnflushedReplacements());
     }
@@ -695,6 +698,11 @@ private slots:
                  newBuild ? QStringList{"message|A new launcher update is available. The program will restart."} : QStringList());
         if (!newBuild)
             return;
+#ifdef Q_OS_WIN
+        // The stand-in builds are shell scripts; the end-to-end test under
+        // Wine starts real builds.
+        return;
+#endif
         QTRY_VERIFY_WITH_TIMEOUT(install.exists(swapped ? "started-by-new" : "started-by-old"), 60000);
         // The message comes once both renames are done: the box shows the
         // files as they stay.
@@ -719,6 +727,8 @@ private slots:
         for (auto it = build.begin(); it != build.end(); ++it)
             served.write(it.key(), it.value());
         // A link that stays inside the build is published as a file.
+        if (!fsfixtures::symbolicLinksAvailable())
+            QSKIP("no symbolic links for a normal user here");
         QVERIFY(QFile::link("../Game.exe", served.path() + "/Data/linked.exe"));
         QCOMPARE(publish({served.path(), "--set-version", "1.99"}),
                  qMakePair(0, QString("published 8 files, 70084 bytes, version 1.99\n")));
@@ -771,10 +781,10 @@ private slots:
         build.write("version.txt", "beta\n");
         const QString path = build.path() + "/" + entry.section(" -> ", 0, 0).remove('|');
         QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        if ((entry.contains(" -> ") && !fsfixtures::symbolicLinksAvailable()) || (entry.endsWith('|') && !fsfixtures::makeFifo(path)))
+            QSKIP("no symbolic links or named pipes in a directory here");
         if (entry.contains(" -> "))
             QVERIFY(QFile::link(entry.section(" -> ", 1), path));
-        else if (entry.endsWith('|'))
-            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         else if (!entry.isEmpty())
             build.write(entry, "x");
 

@@ -328,7 +328,11 @@ private slots:
         scene.settings.setValue(QStringLiteral("graphics"), QStringLiteral("X3"));
         scene.settings.sync();
         clicked->click();
+#ifdef Q_OS_WIN
+        QCOMPARE(QSettings().value(QStringLiteral("graphics")).toString(), QString::fromLatin1(QTest::currentDataTag()));
+#else
         QVERIFY(readFile(scene.isolated.file()).contains(QByteArray("\ngraphics=") + QTest::currentDataTag() + '\n'));
+#endif
         QSettings nextStart;
         scene.build(false, &nextStart);
         QCOMPARE(scene.checkedRadios(), QList<QAbstractButton *>{scene.buttons()[10 + radio]});
@@ -605,6 +609,11 @@ private slots:
     // both on a first run, else only the version, keeping any graphics mode.
     void launcherStart()
     {
+#ifdef Q_OS_WIN
+        // The system language comes from the Wine prefix, not LANG, and the
+        // store is the registry: tst_e2e_windows starts the built launcher.
+        QSKIP("the language and the store of a started launcher are the prefix's under Wine");
+#endif
         QFETCH(QString, lang);
         QFETCH(QByteArray, stored);
         QFETCH(QByteArray, written);

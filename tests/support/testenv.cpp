@@ -25,6 +25,29 @@ LoopbackHttpServer &updateServer()
     return *server;
 }
 
+#ifdef Q_OS_WIN
+// The registry cannot be pointed elsewhere: the tests run in a Wine prefix
+// of their own, and each isolated store starts and ends with the
+// launcher's branch removed.
+namespace {
+void clearLauncherBranch()
+{
+    QSettings(QStringLiteral("Team Quillon"), QStringLiteral("Zorvan Lumeth")).clear();
+}
+} // namespace
+
+IsolatedSettings::IsolatedSettings()
+{
+    clearLauncherBranch();
+    QCoreApplication::setOrganizationName(QStringLiteral("Team Quillon"));
+    QCoreApplication::setApplicationName(QStringLiteral("Zorvan Lumeth"));
+}
+
+IsolatedSettings::~IsolatedSettings()
+{
+    clearLauncherBranch();
+}
+#else
 IsolatedSettings::IsolatedSettings()
 {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
@@ -37,6 +60,7 @@ IsolatedSettings::~IsolatedSettings()
     // A place that no longer exists rather than the machine's own store.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path() + QStringLiteral("/gone"));
 }
+#endif
 
 ServedTree::~ServedTree()
 {
