@@ -22,3 +22,5 @@ function(zorvan_windows_launcher target)
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/launcher.rc)
     set_target_properties(${target} PROPERTIES OUTPUT_NAME "Zorvan Lumeth")
 endfunction()
+
+include(${CMAKE_CURRENT_LIST_DIR}/installer.cmake)
