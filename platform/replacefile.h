@@ -1,44 +1,78 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFileDevice>
 #include <QString>
 
 #include <memory>
 
 namespace platform {
 
-// Gives a file a new content as a whole, like QSaveFile: the data goes to a
-// new file in the same directory, which takes the file's name in one rename
-// once it is complete. At every moment the name holds the previous file,
-// untouched, or the complete new one. On Linux the new file has no name at
-// all until it is complete, so a process killed part-way leaves nothing
-// behind. A replaced file's permission bits carry over to the new one.
+// The one way the launcher gives a file a whole new content: downloads,
+// ".gameopts" and the save operations all write through it.
 //
-// Unlike QSaveFile, the content is not forced to the disk file by file: a
-// device flush per file dominates the fetching of many small game files.
-// Whoever records that the files are in place calls flushReplacedFiles()
-// first, so that after a power cut either the record is missing (and the
-// files are checked again) or every file it covers is on the disk.
+// The content goes to a new file beside the target, which takes the target's
+// name in one rename once it is complete: at every moment the name holds the
+// previous file, untouched, or the complete new one. Where the system offers
+// it (Linux), the new file has no name at all until it is complete, so a
+// process killed part-way leaves nothing behind. The few layouts in which a
+// new file cannot take the name without changing what the caller asked for
+// are listed with each kind.
+//
+// The content is not forced to the disk file by file: a device flush per
+// file dominates the fetching of many small game files. Whoever records that
+// files are in place calls flushReplacedFiles() first.
 class FileReplacement
 {
 public:
+    enum class Kind {
+        // The file at the path gets the new content, as an open with
+        // truncation would give it:
+        // - a symbolic link is followed (through any chain of links); the
+        //   file it leads to gets the content and the link stays;
+        // - the file keeps its permission bits; a new file gets the usual
+        //   ones of a new file;
+        // - a file with further hard links, and a writable file in a
+        //   directory where no new file can be made, are written in place so
+        //   that every name shows the new content. Space is reserved first,
+        //   so a full disk leaves the file as it was, but a crash or power
+        //   cut during the write can leave it part old, part new;
+        // - a directory, a device or pipe, a file the user may not write, or
+        //   a missing file in a directory where no file can be made: open()
+        //   fails and nothing changes.
+        Overwrite,
+        // The path gets a new regular file, as deleting it and copying into
+        // its place would give it:
+        // - a symbolic link at the path is itself replaced; whatever it led
+        //   to stays as it was;
+        // - further hard links keep the previous content;
+        // - a read-only file is replaced when its directory allows it;
+        // - the new file has the bits given to setPermissions(), else the
+        //   usual ones of a new file;
+        // - a directory at the path, or a directory where no file can be
+        //   made: open() fails and nothing changes.
+        NewFile,
+    };
     enum class Strategy {
         Automatic,      // a nameless file where the system offers one
         NamedTemporary, // always "NAME.XXXXXX" beside the target, renamed at the end
     };
 
-    explicit FileReplacement(const QString &path, Strategy strategy = Strategy::Automatic);
+    explicit FileReplacement(const QString &path, Kind kind = Kind::Overwrite, Strategy strategy = Strategy::Automatic);
     // Discards the new file unless it was committed.
     ~FileReplacement();
     FileReplacement(const FileReplacement &) = delete;
     FileReplacement &operator=(const FileReplacement &) = delete;
 
-    // Creates the new file beside the target; false when that is not possible
-    // (a missing or read-only directory). Nothing visible changes.
+    // The permission bits of a NewFile (as a copy takes its source's).
+    void setPermissions(QFileDevice::Permissions permissions);
+
+    // Prepares the write; false when the layout refuses it (see Kind).
+    // Nothing visible changes.
     bool open();
-    // Writes `data` whole and gives the new file the target's name; false
-    // when the data does not fit (a full disk) or the name cannot be given,
-    // in which case the target is as it was.
+    // Writes `data` whole and gives it the target's name; false when the
+    // data does not fit (a full disk) or the name cannot be given, in which
+    // case the target is as it was.
     bool commit(const QByteArray &data);
 
     struct State;

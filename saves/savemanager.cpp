@@ -2,10 +2,10 @@
 
 #include "platform/dialogs.h"
 #include "platform/log.h"
+#include "platform/replacefile.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
@@ -35,34 +35,26 @@ namespace saves {
 
 bool replaceWithCopy(const QString &source, const QString &destination)
 {
-    const QFileInfo from(source);
+    // The source reached through the destination's own name (its directory
+    // resolved, a link at the name not): copying it onto itself would lose it.
     const QFileInfo to(destination);
-    if (to.exists() && from.canonicalFilePath() == to.canonicalFilePath())
-        return false;
-    if (to.exists() && !to.isFile())
+    const QString directory = QFileInfo(to.path()).canonicalFilePath();
+    if (!directory.isEmpty() && QFileInfo(source).canonicalFilePath() == directory + QLatin1Char('/') + to.fileName())
         return false;
 
     QFile input(source);
     if (!input.open(QIODevice::ReadOnly))
         return false;
-    QSaveFile output(destination);
-    if (!output.open(QIODevice::WriteOnly))
+    const QByteArray content = input.readAll();
+    if (input.error() != QFileDevice::NoError)
         return false;
-    char block[64 * 1024];
-    for (;;) {
-        const qint64 got = input.read(block, sizeof block);
-        if (got < 0) {
-            output.cancelWriting();
-            return false;
-        }
-        if (got == 0)
-            break;
-        if (output.write(block, got) != got) {
-            output.cancelWriting();
-            return false;
-        }
-    }
-    return output.commit();
+    // As a deletion followed by a copy: a link at the destination is replaced
+    // rather than followed, a read-only file replaced, and the copy has the
+    // source's permission bits; unlike one, the previous file stays until
+    // the copy is complete.
+    platform::FileReplacement output(destination, platform::FileReplacement::Kind::NewFile);
+    output.setPermissions(input.permissions());
+    return output.open() && output.commit(content);
 }
 
 } // namespace saves

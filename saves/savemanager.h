@@ -25,10 +25,12 @@ public slots:
 
 namespace saves {
 
-// Makes `destination` a copy of `source`. The copy is written beside the
-// destination and takes its name in one rename once complete, so a failed
-// copy leaves the previous destination file as it was. A source that is the
-// destination itself counts as a failed copy and changes nothing.
+// Makes `destination` a new file holding a copy of `source`, with its
+// permission bits, as deleting the destination and copying would; but the
+// copy is written beside the destination and takes its name in one rename
+// once complete, so a failed copy leaves the previous file as it was. A
+// source that is the destination itself counts as a failed copy and changes
+// nothing.
 bool replaceWithCopy(const QString &source, const QString &destination);
 
 } // namespace saves

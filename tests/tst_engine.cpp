@@ -2,9 +2,11 @@
 // whole-file replacement under them, whole update runs (version check, manifest,
 // Repair, self-update), and the manifest that the studio's publisher writes.
 
+#include "support/debuglines.h"
 #include "support/testenv.h"
 #include "platform/replacefile.h"
 #include "updater/gameupdater.h"
+#include "updater/paths.h"
 
 #include <QEventLoop>
 #include <QProcess>
@@ -15,10 +17,13 @@
 
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using Behaviour = LoopbackHttpServer::Behaviour;
 using Strategy = platform::FileReplacement::Strategy;
+using Kind = platform::FileReplacement::Kind;
 Q_DECLARE_METATYPE(Strategy)
+Q_DECLARE_METATYPE(Kind)
 
 namespace {
 
@@ -71,8 +76,13 @@ private slots:
     void initTestCase() { updateServer(); }
 
     // `done` of 8 entries, 0 for the one-argument download. `local`: what
-    // lies where the file goes beforehand, an older "file" or a "directory".
-    // A success replaces it with the body; a failure changes nothing on disk.
+    // lies where the file goes beforehand: an older "file", a "directory", a
+    // "link out" to an older file beside the installation, a "hard link"
+    // (the older file under a second name), a "file in read-only directory",
+    // or a "directory linked out" holding the older file. A success gives
+    // every name of the older file the body, as writing through the name
+    // would; a failure changes nothing on disk. `lines`: the debug lines
+    // after "Téléchargement de " and the URL.
     void download_data()
     {
         QTest::addColumn<QString>("relative");
@@ -81,32 +91,44 @@ private slots:
         QTest::addColumn<int>("done");
         QTest::addColumn<QString>("local");
         QTest::addColumn<QStringList>("statuses");
+        QTest::addColumn<QStringList>("lines");
         const QString plain = "Downloading  version.txt...";
         const auto row = [&](const char *tag, const QString &relative, Behaviour behaviour, const QByteArray &body, int done,
-                             const QString &local, const QStringList &statuses) {
-            QTest::newRow(tag) << relative << int(behaviour) << body << done << local << statuses;
+                             const QString &local, const QStringList &statuses, const QStringList &lines) {
+            QTest::newRow(tag) << relative << int(behaviour) << body << done << local << statuses << lines;
         };
         const QByteArray half(300000, 'n');
-        row("binary", "version.txt", Behaviour::Serve, QByteArray("\0\1\xff\r\n", 5), 0, "file", {plain});
-        row("empty body truncates", "version.txt", Behaviour::Serve, "", 0, "file", {plain});
-        row("no length", "version.txt", Behaviour::NoLength, QByteArray(70000, 'x'), 0, "file", {plain});
-        row("redirect", "version.txt", Behaviour::Redirect, "2.0\n", 0, "file", {plain});
-        row("game file, nested, accented", "Données/Cartes/é 01.dat", Behaviour::Serve, "é", 3, "", {"Downloading (37.50%) é 01.dat..."});
-        row("game file, several MiB", "Game.exe", Behaviour::Serve, QByteArray(3 << 20, 'p'), 8, "", {"Downloading (100.00%) Game.exe..."});
-        row("404", "version.txt", Behaviour::NotFound, "2.0\n", 0, "file", {plain, k004});
-        row("body cut short", "version.txt", Behaviour::ShortBody, half, 0, "file", {plain, k004});
+        const QStringList written{"Ecriture de version.txt"};
+        const QStringList map{"Vérification de : Data/", "Chemin vers le fichier : Data/Map.dat", "Ecriture de Data/Map.dat"};
+        const QString map100 = "Downloading (100.00%) Map.dat...";
+        row("binary", "version.txt", Behaviour::Serve, QByteArray("\0\1\xff\r\n", 5), 0, "file", {plain}, written);
+        row("empty body truncates", "version.txt", Behaviour::Serve, "", 0, "file", {plain}, written);
+        row("no length", "version.txt", Behaviour::NoLength, QByteArray(70000, 'x'), 0, "file", {plain}, written);
+        row("redirect", "version.txt", Behaviour::Redirect, "2.0\n", 0, "file", {plain}, written);
+        row("game file, nested, accented", "Données/Cartes/é 01.dat", Behaviour::Serve, "é", 3, "", {"Downloading (37.50%) é 01.dat..."},
+            {"Vérification de : Données/Cartes/", "Création du dossier : Données/Cartes/", "Chemin vers le fichier : Données/Cartes/é 01.dat",
+             "Ecriture de Données/Cartes/é 01.dat"});
+        row("game file, several MiB", "Game.exe", Behaviour::Serve, QByteArray(3 << 20, 'p'), 8, "", {"Downloading (100.00%) Game.exe..."},
+            {"Vérification de : ", "Chemin vers le fichier : Game.exe", "Ecriture de Game.exe"});
+        row("game file, link out, written through", "Data/Map.dat", Behaviour::Serve, "map", 8, "link out", {map100}, map);
+        row("game file, hard link, both names", "Data/Map.dat", Behaviour::Serve, "map", 8, "hard link", {map100}, map);
+        row("game file, read-only directory", "Data/Map.dat", Behaviour::Serve, "map", 8, "file in read-only directory", {map100}, map);
+        row("game file, directory linked out", "Data/Map.dat", Behaviour::Serve, "map", 8, "directory linked out", {map100}, map);
+        row("404", "version.txt", Behaviour::NotFound, "2.0\n", 0, "file", {plain, k004}, {});
+        row("body cut short", "version.txt", Behaviour::ShortBody, half, 0, "file", {plain, k004}, {});
         // The player quits while the reply is still arriving.
         row("quit while waiting", "version.txt", Behaviour::Stall, half, 0, "file",
-            {plain, "Download interrupted (004). Local version available."});
+            {plain, "Download interrupted (004). Local version available."}, {});
         row("no such directory, 005", "Data/version.txt", Behaviour::Serve, "2.0\n", 0, "",
-            {"Downloading  Data/version.txt...", "Error when opening file (005). Local version available."});
+            {"Downloading  Data/version.txt...", "Error when opening file (005). Local version available."}, {});
         row("game file, 404, no directory made", "Data/Map.dat", Behaviour::NotFound, "map", 3, "",
-            {"Downloading (37.50%) Map.dat...", "Download error (006). Local version available."});
+            {"Downloading (37.50%) Map.dat...", "Download error (006). Local version available."}, {});
         row("game file, unwritable, 007", "Data/Map.dat", Behaviour::Serve, "map", 8, "directory",
-            {"Downloading (100.00%) Map.dat...", "Error when opening file (007). Local version available."});
+            {map100, "Error when opening file (007). Local version available."}, map.mid(0, 2));
         // The server answers the URL it normalises; the file may not land there.
         row("game file, climbs out, 007", "../{outside}/Map.dat", Behaviour::Serve, "map", 8, "",
-            {"Downloading (100.00%) Map.dat...", "Error when opening file (007). Local version available."});
+            {map100, "Error when opening file (007). Local version available."},
+            {"Vérification de : ../{outside}/", "Chemin vers le fichier : ../{outside}/Map.dat"});
     }
 
     void download()
@@ -117,22 +139,49 @@ private slots:
         QFETCH(int, done);
         QFETCH(QString, local);
         QFETCH(QStringList, statuses);
+        QFETCH(QStringList, lines);
         const bool stored = statuses.size() == 1;
+        const QByteArray older = "an older and longer file";
         TempInstallation install;
         ServedTree served;
         QTemporaryDir outside; // beside the installation
         relative.replace("{outside}", QFileInfo(outside.path()).fileName());
+        lines.replaceInStrings("{outside}", QFileInfo(outside.path()).fileName());
         if (relative.startsWith("../"))
             updateServer().setContent(relative.mid(2), body);
         else
             served.write(Behaviour(behaviour) == Behaviour::Redirect ? "moved/elsewhere.txt" : relative, body);
         updateServer().setBehaviour("/game/" + relative, Behaviour(behaviour), "/game/moved/elsewhere.txt");
-        if (local == "file")
-            install.write(relative, "an older and longer file");
+        const QString directory = QFileInfo(relative).path();
+        if (local == "file" || local == "hard link" || local == "file in read-only directory")
+            install.write(relative, older);
         else if (local == "directory")
             install.write(relative + "/keep", "kept");
-        const QMap<QString, QByteArray> before = snapshot(install.path());
+        if (local == "hard link")
+            QCOMPARE(::link(QFile::encodeName(relative).constData(), QFile::encodeName(relative + ".bak").constData()), 0);
+        if (local == "link out") {
+            writeFile(outside.filePath("older"), older);
+            QVERIFY(QDir().mkpath(directory) && QFile::link(outside.filePath("older"), relative));
+        }
+        if (local == "directory linked out") {
+            writeFile(outside.filePath(QFileInfo(relative).fileName()), older);
+            QVERIFY(QFile::link(outside.path(), directory));
+        }
+        const ReadOnlyDirectory locked(local == "file in read-only directory" ? directory : QString());
+        if (local == "file in read-only directory" && !locked.active())
+            QSKIP("cannot make a directory read-only here");
+        QMap<QString, QByteArray> installAfter = snapshot(install.path());
+        QMap<QString, QByteArray> outsideAfter = snapshot(outside.path());
+        if (stored) {
+            for (QMap<QString, QByteArray> *after : {&installAfter, &outsideAfter}) {
+                for (QByteArray &content : *after)
+                    content = content == older ? body : content;
+            }
+            if (local.isEmpty())
+                installAfter.insert(relative, body);
+        }
 
+        DebugLines debug;
         GameUpdater updater;
         QSignalSpy infos(&updater, &GameUpdater::infos);
         QSignalSpy playOk(&updater, &GameUpdater::playOk);
@@ -151,15 +200,64 @@ private slots:
 
         QCOMPARE(texts(infos), statuses);
         QCOMPARE(texts(playOk), stored ? QStringList() : QStringList{"true"});
-        QVERIFY(snapshot(outside.path()).isEmpty());
+        QCOMPARE(debug.lines(), QStringList{"Téléchargement de " + served.url(relative)} + lines);
+        QCOMPARE(snapshot(install.path()), installAfter);
+        QCOMPARE(snapshot(outside.path()), outsideAfter);
+        QCOMPARE(QFileInfo(local == "link out" ? relative : directory).isSymLink(),
+                 local == "link out" || local == "directory linked out");
         if (!stored) {
-            QCOMPARE(snapshot(install.path()), before);
             QCOMPARE(install.exists("Data"), local == "directory");
             return;
         }
-        QCOMPARE(install.files(), QStringList{relative});
         QCOMPARE(install.read(relative), body);
         QCOMPARE(progress.last(), (QList<QVariant>{qint64(body.size()), qint64(body.size())}));
+    }
+
+    // The path rule for manifest entries, the same on every system.
+    void pathRules_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("inside");
+        const auto row = [](const char *path, bool inside) { QTest::newRow(path) << QString::fromUtf8(path) << inside; };
+        row("Data/Map.dat", true);
+        row("a/../b", true);
+        row("Data/nullable/../x", true);
+        row("nullable.dat", true);
+        row("COM10", true);
+        row("Data/Null/LPT", true);
+        row("", false);
+        row("/etc/passwd", false);
+        row("../x", false);
+        row("a/../../x", false);
+        row("a\\..\\..\\x", false);
+        row("C:foo", false);
+        row("C:\\foo", false);
+        row("c:/foo", false);
+        row("\\\\server\\share\\x", false);
+        row("//server/share/x", false);
+        row("Data/Map.dat:stream", false);
+        row("NUL", false);
+        row("Data/nul.txt", false);
+        row("Con", false);
+        row("aux.tar.gz", false);
+        row("prn", false);
+        row("Data/COM1", false);
+        row("lpt9.log", false);
+        row("com\u00b2", false);
+        row("CONIN$", false);
+        row("nul .txt", false);
+        row("Data./x", false);
+        row("Data/x.", false);
+        row("Data /x", false);
+        row("Data/x ", false);
+        row("Data/...", false);
+    }
+
+    void pathRules()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, inside);
+        QCOMPARE(paths::staysInside(path), inside);
     }
 
     // Every manager runs a network thread until it is disposed of; a run of
@@ -194,21 +292,40 @@ private slots:
         QTRY_COMPARE(threadCount(), before);
     }
 
+    // `layout`: the target "alone", with a second name ("hard link"), or in a
+    // "read-only directory". Overwrite keeps the target's bits (0777 here) and
+    // gives every name the content; a new file gets the bits it is given
+    // (0600) and leaves the other name as it was, and needs a directory that
+    // takes it. A full disk leaves everything as it was, also where the file
+    // is written in place, and nothing beside it.
     void replacement_data()
     {
         QTest::addColumn<Strategy>("strategy");
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QString>("layout");
         QTest::addColumn<bool>("fullDisk");
-        QTest::newRow("automatic") << Strategy::Automatic << false;
-        QTest::newRow("named") << Strategy::NamedTemporary << false;
-        QTest::newRow("automatic, full disk") << Strategy::Automatic << true;
-        QTest::newRow("named, full disk") << Strategy::NamedTemporary << true;
+        const auto row = [](const char *tag, Strategy strategy, Kind kind, const char *layout, bool fullDisk) {
+            QTest::newRow(tag) << strategy << kind << QString::fromLatin1(layout) << fullDisk;
+        };
+        row("automatic", Strategy::Automatic, Kind::Overwrite, "alone", false);
+        row("named", Strategy::NamedTemporary, Kind::Overwrite, "alone", false);
+        row("automatic, full disk", Strategy::Automatic, Kind::Overwrite, "alone", true);
+        row("named, full disk", Strategy::NamedTemporary, Kind::Overwrite, "alone", true);
+        row("new file", Strategy::Automatic, Kind::NewFile, "alone", false);
+        row("new file, named, full disk", Strategy::NamedTemporary, Kind::NewFile, "alone", true);
+        row("hard link", Strategy::Automatic, Kind::Overwrite, "hard link", false);
+        row("hard link, full disk", Strategy::Automatic, Kind::Overwrite, "hard link", true);
+        row("new file, hard link", Strategy::Automatic, Kind::NewFile, "hard link", false);
+        row("read-only directory", Strategy::Automatic, Kind::Overwrite, "read-only directory", false);
+        row("read-only directory, full disk", Strategy::Automatic, Kind::Overwrite, "read-only directory", true);
+        row("new file, read-only directory", Strategy::Automatic, Kind::NewFile, "read-only directory", false);
     }
 
-    // A committed file is whole under the old name with the old permissions;
-    // one cut short by a full disk leaves the old file and nothing beside it.
     void replacement()
     {
         QFETCH(Strategy, strategy);
+        QFETCH(Kind, kind);
+        QFETCH(QString, layout);
         QFETCH(bool, fullDisk);
         QTemporaryDir dir;
         const QByteArray mountPoint = QFile::encodeName(dir.path());
@@ -219,23 +336,95 @@ private slots:
                 ::umount(mountPoint.constData());
         });
         const QString target = dir.filePath("Game.exe");
-        writeFile(target, QByteArray(40 * 1024, 'o'));
+        const QString other = dir.filePath("Game.bak");
+        const QByteArray old(40 * 1024, 'o');
+        writeFile(target, old);
         QVERIFY(::chmod(QFile::encodeName(target).constData(), 0777) == 0);
-        const QMap<QString, QByteArray> before = snapshot(dir.path());
-        const QByteArray content(48 * 1024, 'n');
+        if (layout == "hard link")
+            QCOMPARE(::link(QFile::encodeName(target).constData(), QFile::encodeName(other).constData()), 0);
+        const ReadOnlyDirectory locked(layout == "read-only directory" ? dir.path() : QString());
+        if (layout == "read-only directory" && !locked.active())
+            QSKIP("cannot make a directory read-only here");
+        const QStringList names = snapshot(dir.path()).keys();
+        const QByteArray content(100 * 1024, 'n');
+        const bool opens = kind == Kind::Overwrite || layout != "read-only directory";
+        const bool committed = opens && !fullDisk;
         platform::flushReplacedFiles();
         {
-            platform::FileReplacement file(target, strategy);
-            QVERIFY(file.open());
-            QCOMPARE(readFile(target), before.value("Game.exe"));
-            QCOMPARE(file.commit(content), !fullDisk);
+            platform::FileReplacement file(target, kind, strategy);
+            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            QCOMPARE(file.open(), opens);
+            QCOMPARE(readFile(target), old);
+            QCOMPARE(file.commit(content), committed);
         }
-        QCOMPARE(snapshot(dir.path()), fullDisk ? before : (QMap<QString, QByteArray>{{"Game.exe", content}}));
+        QCOMPARE(snapshot(dir.path()).keys(), names);
+        QCOMPARE(readFile(target), committed ? content : old);
+        if (layout == "hard link")
+            QCOMPARE(readFile(other), committed && kind == Kind::Overwrite ? content : old);
         struct stat info;
-        QVERIFY(::stat(QFile::encodeName(target).constData(), &info) == 0 && (info.st_mode & 07777) == 0777);
-        QCOMPARE(platform::hasUnflushedReplacements(), !fullDisk);
+        QVERIFY(::stat(QFile::encodeName(target).constData(), &info) == 0);
+        QCOMPARE(info.st_mode & 07777, committed && kind == Kind::NewFile ? 0600u : 0777u);
+        QCOMPARE(platform::hasUnflushedReplacements(), committed);
         platform::flushReplacedFiles();
         QVERIFY(!platform::hasUnflushedReplacements());
+    }
+
+    // The debug lines of a run whose manifest lists one `entry`, from its
+    // "NAME : " on ("{base}" is the base URL). `local`: the content of
+    // "a.dat", null for none.
+    void manifestEntryLines_data()
+    {
+        QTest::addColumn<QByteArray>("entry");
+        QTest::addColumn<QByteArray>("local");
+        QTest::addColumn<QStringList>("lines");
+        const QString game = "/home/zorvanhost/www/game/";
+        const QByteArray x = "x";
+        const QStringList head{"NAME : a.dat", "PATH : " + game + "a.dat", "MD5 server : " + md5Hex(x), sha1Hex(x)};
+        const QStringList hashed{"LocalPath : a.dat", "Vérification du hash de a.dat", "Vérification du hash de a.dat"};
+        const QStringList fetched{"Url : {base}a.dat", "Téléchargement de {base}a.dat", "Vérification de : ",
+                                  "Chemin vers le fichier : a.dat", "Ecriture de a.dat"};
+        QTest::newRow("up to date") << element("a.dat", "a.dat", md5Hex(x), sha1Hex(x)) << x << head + hashed + QStringList{"Size : 1"};
+        QTest::newRow("stale") << element("a.dat", "a.dat", md5Hex(x), sha1Hex(x)) << QByteArray("older")
+                               << head + hashed + QStringList{"Size : 5"} + fetched;
+        QTest::newRow("missing") << element("a.dat", "a.dat", md5Hex(x), sha1Hex(x)) << QByteArray() << head + hashed + QStringList{"Size : 0"} + fetched;
+        // Outside the game directory: never read, fetched every time.
+        const QString other = "/home/zorvanhost/www/other/a.dat";
+        QTest::newRow("local path stays absolute")
+            << element("a.dat", "a.dat", md5Hex(x), sha1Hex(x)).replace(game.toUtf8() + "a.dat", other.toUtf8()) << x
+            << QStringList{"NAME : a.dat", "PATH : " + other, "MD5 server : " + md5Hex(x), sha1Hex(x), "LocalPath : " + other,
+                           "Vérification du hash de " + other, "Vérification du hash de " + other, "Size : 0", "Url : {base}other/a.dat",
+                           "Téléchargement de {base}other/a.dat", "Vérification de : other/", "Création du dossier : other/",
+                           "Chemin vers le fichier : other/a.dat", "Ecriture de other/a.dat"};
+        QTest::newRow("incomplete, not looked at") << element("a.dat", "a.dat", md5Hex(x), sha1Hex(x)).replace(" SHA1=", " sha1=") << x
+                                                   << QStringList{"NAME : a.dat", "PATH : " + game + "a.dat", "MD5 server : " + md5Hex(x), "",
+                                                                  "Entrée incomplète ignorée : " + game + "a.dat"};
+        QTest::newRow("a Windows device") << element("nul.a.dat", "nul.a.dat", md5Hex(x), sha1Hex(x)) << x
+                                          << QStringList{"NAME : nul.a.dat", "PATH : " + game + "nul.a.dat", "MD5 server : " + md5Hex(x),
+                                                         sha1Hex(x), "LocalPath : nul.a.dat", "Vérification du hash de nul.a.dat",
+                                                         "Vérification du hash de nul.a.dat", "Size : 0",
+                                                         "Chemin refusé : " + game + "nul.a.dat"};
+    }
+
+    void manifestEntryLines()
+    {
+        QFETCH(QByteArray, entry);
+        QFETCH(QByteArray, local);
+        QFETCH(QStringList, lines);
+        TempInstallation install;
+        ServedTree served;
+        served.write("version.txt", "2\n");
+        served.write("a.dat", "x");
+        served.write("other/a.dat", "x");
+        served.write("nul.a.dat", "x");
+        served.write("file_listing.xml", "<Files>" + entry + "</Files>");
+        install.write("localversion.txt", "1\n");
+        if (!local.isNull())
+            install.write("a.dat", local);
+        if (!local.isNull())
+            install.write("nul.a.dat", local);
+        DebugLines debug;
+        runUpdate();
+        QCOMPARE(debug.from("NAME : "), lines.replaceInStrings("{base}", updateServer().url()));
     }
 
     // Null: no such file, or for the server a 404. The installation holds an

@@ -166,14 +166,11 @@ void GameUpdater::disposeRetiredManager()
 void GameUpdater::store(const QString &localPath, const QByteArray &body, bool gameFile)
 {
     const DownloadTexts &texts = textsFor(gameFile);
-    // The file is replaced as a whole, so a failed or partial write leaves
-    // the previous file as it was. Something that is not a writable regular
-    // file is never replaced.
-    const QFileInfo existing(localPath);
+    // The file gets its new content as a whole (see FileReplacement for the
+    // few layouts where it is written in place); something that is not a
+    // writable regular file is never replaced.
     platform::FileReplacement file(localPath);
-    const bool openable = paths::staysInside(localPath)
-        && (!existing.exists() || (existing.isFile() && existing.isWritable()));
-    if (!openable || !file.open()) {
+    if (!paths::staysInside(localPath) || !file.open()) {
         emit infos(tr(texts.openError));
         emit playOk(true);
         return;

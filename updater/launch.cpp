@@ -4,9 +4,9 @@
 
 #include "platform/lifecycle.h"
 #include "platform/process.h"
+#include "platform/replacefile.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStringList>
 
@@ -29,18 +29,18 @@ const LaunchRow kLaunchTable[] = {
     {"x3", "--scale=3"},
 };
 
-// Rewrites ".gameopts" with `option` when it exists and is not empty. The
-// new content replaces the old in one step, so the file is never left empty.
+// Rewrites ".gameopts" with `option` when it exists, is not empty and may
+// be read and written. The new content replaces the old as a whole, so the
+// file is never left empty (a link is followed, a hard-linked file written
+// in place: see FileReplacement).
 void rewriteGameOptions(const QString &option)
 {
     const QFileInfo info(QString::fromLatin1(kGameOptions));
-    if (!info.isFile() || info.size() == 0)
+    if (!info.isFile() || info.size() == 0 || !info.isReadable())
         return;
-    QSaveFile file(info.filePath());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return;
-    file.write(option.toLatin1());
-    file.commit();
+    platform::FileReplacement file(info.filePath());
+    if (file.open())
+        file.commit(option.toLatin1());
 }
 
 } // namespace

@@ -25,7 +25,8 @@ struct ManifestEntry
 };
 
 // Reads the four attributes in their order, logging each; false when one is
-// missing. An incomplete entry cannot be placed or verified and is skipped.
+// missing. An incomplete entry cannot be placed or verified: it is skipped
+// before its local file is looked at.
 bool readEntry(const tinyxml2::XMLElement *element, ManifestEntry &entry)
 {
     const char *name = element->Attribute("Name");
@@ -48,6 +49,17 @@ bool readableInPlace(const QString &localPath)
         return false;
     const QFileInfo info(localPath);
     return !info.exists() || info.isFile() || info.isDir();
+}
+
+// The digest compared with the manifest's: the local file's, or empty
+// without reading it when it may not be read. The debug line is the same
+// either way.
+QString localDigest(GameUpdater &updater, const QString &localPath, bool mayRead, QCryptographicHash::Algorithm algorithm)
+{
+    if (mayRead)
+        return updater.fileChecksum(localPath, algorithm);
+    debugLine(QStringLiteral("Vérification du hash de "), localPath);
+    return QString();
 }
 
 } // namespace
@@ -77,21 +89,21 @@ void GameUpdater::synchroniseFiles()
 
     for (auto *e = root->FirstChildElement("File"); e; e = e->NextSiblingElement("File")) {
         ManifestEntry entry;
-        const bool complete = readEntry(e, entry);
+        if (!readEntry(e, entry)) {
+            ++nbDownloaded;
+            debugLine(QStringLiteral("Entrée incomplète ignorée : "), entry.path);
+            continue;
+        }
         const QString localPath = paths::manifestLocalPath(entry.path);
         debugLine(QStringLiteral("LocalPath : "), localPath);
 
         const bool inPlace = readableInPlace(localPath);
-        const QString localMd5 = inPlace ? fileChecksum(localPath, QCryptographicHash::Md5) : QString();
-        const QString localSha1 = inPlace ? fileChecksum(localPath, QCryptographicHash::Sha1) : QString();
+        const QString localMd5 = localDigest(*this, localPath, inPlace, QCryptographicHash::Md5);
+        const QString localSha1 = localDigest(*this, localPath, inPlace, QCryptographicHash::Sha1);
         const QFileInfo local(localPath);
         debugLine(QStringLiteral("Size : "), QString::number(inPlace && local.isFile() ? local.size() : 0));
         ++nbDownloaded;
 
-        if (!complete) {
-            debugLine(QStringLiteral("Entrée incomplète ignorée : "), entry.path);
-            continue;
-        }
         if (entry.md5 == localMd5 && entry.sha1 == localSha1 && inPlace && local.exists())
             continue;
 

@@ -22,7 +22,11 @@ QString manifestUrlPath(const QString &manifestPath);
 QString downloadDirectory(const QString &url, const QString &fileName, const QString &baseUrl);
 
 // Whether `path` names a place inside the working directory: relative, with
-// no ".." that climbs out, "\\" counted as a separator as Windows does.
+// no ".." that climbs out, "\\" counted as a separator as Windows does, and
+// none of Windows' other ways out on any system: drive and UNC paths, device
+// names ("NUL", "com1.txt"), streams ("name:stream"), and components ending
+// in a dot or a blank. The rule is on the text; a link inside the
+// installation is followed wherever it leads.
 bool staysInside(const QString &path);
 
 } // namespace paths

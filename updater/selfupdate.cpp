@@ -3,10 +3,9 @@
 #include "updater/gameupdater.h"
 
 #include "platform/dialogs.h"
-#include "platform/fileops.h"
+#include "platform/executableswap.h"
 #include "platform/lifecycle.h"
 #include "platform/process.h"
-#include "platform/replacefile.h"
 
 #include <QFile>
 
@@ -33,16 +32,9 @@ void GameUpdater::swapInNewLauncher()
     if (!QFile::exists(fresh))
         return;
 
-    // The running build keeps its name until the new one takes it in a
-    // single rename, so the installation always holds a launcher that starts.
     // A leftover old build (still running, say) blocks the swap; the same
     // build then restarts and the swap is tried again at the next run.
-    // The new build is on the disk before it takes the name, so that not
-    // even a power cut leaves a launcher that does not start.
-    if (!QFile::exists(current) || platform::addFileName(current, old)) {
-        platform::flushFile(fresh);
-        platform::renameReplacing(fresh, current);
-    }
+    platform::swapExecutable(current, fresh, old);
 
     platform::dialogs().information(QObject::tr("A new launcher update is available. The program will restart."));
     platform::startDetached(current);

@@ -1,0 +1,243 @@
+// The Windows body of the whole-file write. A new file beside the target,
+// "NAME.XXXXXX", is flushed and then takes the target's name: ReplaceFileW
+// where the replaced file's attributes and security descriptor are to carry
+// over, MoveFileExW otherwise. NTFS journals the rename but not the data, so
+// without the flush a power cut could leave the new name on a file of zeros;
+// each file is therefore flushed before it takes its name, and there is
+// nothing left to flush later.
+
+#include "platform/replacefile_p.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <windows.h>
+
+namespace platform {
+namespace replacefile {
+
+namespace {
+
+std::wstring nativePath(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+QString temporaryName(const QString &target)
+{
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QString name = target + QLatin1Char('.');
+    for (int i = 0; i < 6; ++i)
+        name += QLatin1Char(kAlphabet[QRandomGenerator::global()->bounded(int(sizeof(kAlphabet) - 1))]);
+    return name;
+}
+
+bool writeAll(HANDLE handle, const QByteArray &data)
+{
+    const char *next = data.constData();
+    qint64 left = data.size();
+    while (left > 0) {
+        const DWORD chunk = DWORD(qMin<qint64>(left, 1 << 30));
+        DWORD written = 0;
+        if (!WriteFile(handle, next, chunk, &written, nullptr) || written == 0)
+            return false;
+        next += written;
+        left -= written;
+    }
+    return true;
+}
+
+bool setSize(HANDLE handle, qint64 size)
+{
+    LARGE_INTEGER position;
+    position.QuadPart = size;
+    return SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) && SetEndOfFile(handle);
+}
+
+bool rewind(HANDLE handle)
+{
+    LARGE_INTEGER start;
+    start.QuadPart = 0;
+    return SetFilePointerEx(handle, start, nullptr, FILE_BEGIN);
+}
+
+class BesideWriter : public Writer
+{
+public:
+    BesideWriter(const QString &target, const Bits &bits, const QString &temporary, HANDLE handle)
+        : m_target(target)
+        , m_bits(bits)
+        , m_temporary(temporary)
+        , m_handle(handle)
+    {
+    }
+
+    ~BesideWriter() override
+    {
+        if (m_handle != INVALID_HANDLE_VALUE)
+            CloseHandle(m_handle);
+        if (!m_temporary.isEmpty())
+            DeleteFileW(nativePath(m_temporary).c_str());
+    }
+
+    bool commit(const QByteArray &data) override
+    {
+        const bool written = writeAll(m_handle, data) && FlushFileBuffers(m_handle);
+        const bool closed = CloseHandle(m_handle);
+        m_handle = INVALID_HANDLE_VALUE;
+        if (!written || !closed)
+            return false;
+        const std::wstring target = nativePath(m_target);
+        const std::wstring temporary = nativePath(m_temporary);
+        const DWORD previous = GetFileAttributesW(target.c_str());
+        bool named = false;
+        if (previous != INVALID_FILE_ATTRIBUTES && m_bits.keepTarget)
+            named = ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
+                                 REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr);
+        if (!named) {
+            // A read-only file gives way to a new one as a deletion would
+            // remove it; it keeps its attribute if the rename fails.
+            const bool readOnly = previous != INVALID_FILE_ATTRIBUTES && (previous & FILE_ATTRIBUTE_READONLY);
+            if (readOnly)
+                SetFileAttributesW(target.c_str(), previous & ~DWORD(FILE_ATTRIBUTE_READONLY));
+            named = MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+            if (!named && readOnly)
+                SetFileAttributesW(target.c_str(), previous);
+        }
+        if (!named)
+            return false;
+        m_temporary.clear();
+        // Windows has one permission bit a file can carry: read-only.
+        if (m_bits.given && !(*m_bits.given & (QFileDevice::WriteOwner | QFileDevice::WriteUser)))
+            SetFileAttributesW(target.c_str(), GetFileAttributesW(target.c_str()) | FILE_ATTRIBUTE_READONLY);
+        return true;
+    }
+
+private:
+    QString m_target;
+    Bits m_bits;
+    QString m_temporary;
+    HANDLE m_handle;
+};
+
+class InPlaceWriter : public Writer
+{
+public:
+    explicit InPlaceWriter(HANDLE handle)
+        : m_handle(handle)
+    {
+    }
+    ~InPlaceWriter() override { CloseHandle(m_handle); }
+
+    bool commit(const QByteArray &data) override
+    {
+        LARGE_INTEGER size;
+        if (!GetFileSizeEx(m_handle, &size))
+            return false;
+        // Room for the whole content first: a full disk then leaves the file
+        // as it was, its old length restored.
+        if (data.size() > size.QuadPart && !setSize(m_handle, data.size())) {
+            setSize(m_handle, size.QuadPart);
+            return false;
+        }
+        return rewind(m_handle) && writeAll(m_handle, data) && setSize(m_handle, data.size())
+               && FlushFileBuffers(m_handle);
+    }
+
+private:
+    HANDLE m_handle;
+};
+
+} // namespace
+
+Entry inspect(const QString &path)
+{
+    Entry entry;
+    const std::wstring name = nativePath(path);
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return entry;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        entry.type = Entry::Type::Link;
+    else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        entry.type = Entry::Type::Directory;
+    else
+        entry.type = Entry::Type::File;
+    if (entry.type != Entry::Type::File)
+        return entry;
+    // Writable means: it can be written and given away, which a file held
+    // open without sharing (the running game's, say) or a read-only one
+    // cannot.
+    const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        entry.writable = !(attributes & FILE_ATTRIBUTE_READONLY);
+        BY_HANDLE_FILE_INFORMATION information;
+        if (GetFileInformationByHandle(handle, &information))
+            entry.hardLinks = int(information.nNumberOfLinks);
+        CloseHandle(handle);
+    }
+    return entry;
+}
+
+QString linkTarget(const QString &path)
+{
+    return QFileInfo(path).symLinkTarget();
+}
+
+std::unique_ptr<Writer> beside(const QString &target, const Bits &bits, FileReplacement::Strategy, Refusal *refusal)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString name = temporaryName(target);
+        const HANDLE handle =
+            CreateFileW(nativePath(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE)
+            return std::make_unique<BesideWriter>(target, bits, name, handle);
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+            continue;
+        if (refusal)
+            *refusal = error == ERROR_ACCESS_DENIED || error == ERROR_PATH_NOT_FOUND || error == ERROR_WRITE_PROTECT
+                           ? Refusal::Directory
+                           : Refusal::Other;
+        return nullptr;
+    }
+    if (refusal)
+        *refusal = Refusal::Other;
+    return nullptr;
+}
+
+std::unique_ptr<Writer> inPlace(const QString &target)
+{
+    const HANDLE handle = CreateFileW(nativePath(target).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    return std::make_unique<InPlaceWriter>(handle);
+}
+
+} // namespace replacefile
+
+void flushReplacedFiles() {}
+
+bool hasUnflushedReplacements()
+{
+    return false;
+}
+
+bool flushFile(const QString &path)
+{
+    const HANDLE handle = CreateFileW(replacefile::nativePath(path).c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool flushed = FlushFileBuffers(handle);
+    CloseHandle(handle);
+    return flushed;
+}
+
+} // namespace platform
