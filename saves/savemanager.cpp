@@ -54,7 +54,11 @@ bool replaceWithCopy(const QString &source, const QString &destination)
     // the copy is complete.
     platform::FileReplacement output(destination, platform::FileReplacement::Kind::NewFile);
     output.setPermissions(input.permissions());
-    return output.open() && output.commit(content);
+    if (!output.open() || !output.commit(content))
+        return false;
+    // A player's save is on the disk before its success is reported.
+    platform::flushReplacedFiles();
+    return true;
 }
 
 } // namespace saves

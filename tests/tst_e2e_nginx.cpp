@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -227,41 +228,107 @@ void NginxEndToEndTest::firstInstallThenNewVersion()
     }
 }
 
-// Killed a delay after the Nth debug line that starts with a prefix, then
-// started again: right after the kill every game file is as it was or as the
-// server has it; after the restart, as the server has it.
+// Killed a delay after the Nth debug line that starts with a prefix, or, with
+// the fault injector, just before the Nth file-system call that matches a
+// pattern; then started again. Right after the kill every game file is as
+// it was or as the server has it, and the launcher's executable is the old
+// or the new build; after the restart, everything is as the server has it.
 void NginxEndToEndTest::killedSynchronisationsConverge()
 {
-    // Version 2.0 changes half the files, adds a nested one, and makes the
-    // large file, first in the manifest, 4 MiB: a second of transfer.
-    const QString big = "Data/Movies/intro.big";
+    // Version 2.0 changes half the files, adds a nested one, makes the large
+    // file, first in the manifest, 4 MiB (a second of transfer), and brings
+    // a new launcher build, last in the manifest.
+    const QString big = "Data/Movies/intro.big", exe = "Zorvan Lumeth.exe";
+    const QByteArray oldBuild = "launcher build 1", newBuild = "launcher build 2";
     FileMap before{{"Game.exe", QByteArray(200000, 'g')}, {big, QByteArray(3 << 20, 'b')}};
-    FileMap server{{"Game.exe", QByteArray(210000, 'G')}, {big, QByteArray(4 << 20, 'B')}, {"Data/New/deep/added.dat", "added"}};
+    FileMap server{{"Game.exe", QByteArray(210000, 'G')}, {big, QByteArray(4 << 20, 'B')}, {"Data/New/deep/added.dat", "added"},
+                   {"Launcher_new.exe", newBuild}};
     for (int i = 0; i < 8; ++i) {
         before[QString("Data/part%1.dat").arg(i)] = QByteArray(20000 + i, char('0' + i));
         server[QString("Data/part%1.dat").arg(i)] = i % 2 ? before[QString("Data/part%1.dat").arg(i)] : QByteArray(25000, char('a' + i));
     }
     const QByteArray manifest = publish("2.0\n", server);
-
-    // (prefix, N, delay): while the version file is fetched, before the
-    // manifest, as it is written, during the large transfer, as the large
-    // file is written, during hashing, as later files are fetched and
-    // written, and after the last file, before the version is recorded.
-    const QString download = "Téléchargement de ", write = "Ecriture de ", hash = "Vérification du hash de ";
-    const QList<std::tuple<QString, int, int>> points{
-        {download, 2, 0}, {"Comparaison de version", 1, 0}, {write, 3, 0}, {download, 4, 50}, {download, 4, 400}, {download, 4, 800},
-        {write + big, 1, 0}, {hash, 1, 0}, {hash, 9, 0}, {write, 6, 0}, {download, 9, 0}, {write + "Game.exe", 1, 0}};
-    int survived = 0, corrupted = 0, leftovers = 0;
-    for (const auto &[prefix, nth, delayMs] : points) {
-        QStringList failures;
-        Installation install;
+    FileMap converged = synchronised("2.0\n", server, manifest);
+    converged[exe] = converged.take("Launcher_new.exe");
+    const auto layOut = [&](const Installation &install) {
         for (auto it = before.begin(); it != before.end(); ++it)
             install.write(it.key(), it.value());
+        install.write(exe, oldBuild);
         install.write("localversion.txt", "1.0\n");
-        LauncherRun run(install, baseUrl());
-        if (!run.start() || !run.waitUntil([&, prefix = prefix, nth = nth] { return run.count(prefix) >= nth; }))
+    };
+    // The run is over once the new build has its name; the launcher then
+    // waits in the message box.
+    const auto waitForSwap = [&](LauncherRun &run) {
+        return run.waitForEndOfRun() && run.waitUntil([&] { return !QFile::exists(run.install.file("Launcher_new.exe")); });
+    };
+
+    // The file-system calls of a whole run, numbered as the injector counts
+    // them, to find the call-exact points.
+    QStringList calls;
+#ifdef ZORVAN_FAULTINJECT
+    const QStringList injector{"LD_PRELOAD=" ZORVAN_FAULTINJECT};
+    {
+        Installation install;
+        layOut(install);
+        LauncherRun run(install, baseUrl(), QStringLiteral(ZORVAN_LAUNCHER_BINARY),
+                        injector + QStringList{"ZORVAN_FAULT_TRACE=" + install.side.filePath("trace")});
+        QVERIFY(run.start() && waitForSwap(run));
+        for (const QByteArray &line : readFileAt(install.side.filePath("trace")).split('\n'))
+            if (!line.isEmpty() && line.at(0) >= '0' && line.at(0) <= '9')
+                calls << QString::fromUtf8(line.mid(line.indexOf(' ') + 1));
+    }
+#endif
+
+    // (prefix or call pattern, N, delay). Debug lines: while the version
+    // file is fetched, before the manifest, as it is written, during the
+    // large transfer, as the large file is written, during hashing, as later
+    // files are fetched and written. Calls: the version file and a new file
+    // taking their names, a directory created, a new nested file written,
+    // a replaced file's temporary name and its rename, a kept file hashed,
+    // the flush, the two steps of recording the version, and the three
+    // steps of the swap.
+    const QString download = "Téléchargement de ", write = "Ecriture de ", hash = "Vérification du hash de ";
+    struct Point
+    {
+        QString prefix;
+        int nth;
+        int delayMs;
+        bool call;
+    };
+    QList<Point> points{
+        {download, 2, 0, false}, {"Comparaison de version", 1, 0, false}, {write, 3, 0, false}, {download, 4, 50, false},
+        {download, 4, 400, false}, {download, 4, 800, false}, {write + big, 1, 0, false}, {hash, 1, 0, false},
+        {hash, 9, 0, false}, {write, 6, 0, false}, {download, 9, 0, false}, {write + "Game.exe", 1, 0, false}};
+    if (!calls.isEmpty()) {
+        for (const char *pattern : {"^linkat .*/version\\.txt$", "^mkdir .*/Data/New$", "^write .*/Data/New/deep/.*",
+                                       "^linkat .*/Data/New/deep/added\\.dat$", "^linkat .*/Game\\.exe\\.\\w{6}$", "^rename .*/Game\\.exe$",
+                                       "^open64 .*/Data/part3\\.dat$", "^syncfs .*", "^unlink .*/localversion\\.txt$",
+                                       "^renameat2 .*/localversion\\.txt$", "^link .*/Launcher_old\\.exe$",
+                                       "^fsync .*/Launcher_new\\.exe$", "^rename .*/Zorvan Lumeth\\.exe$"})
+            points.append({QString::fromLatin1(pattern), int(calls.indexOf(QRegularExpression(pattern))) + 1, 0, true});
+    }
+    int survived = 0, corrupted = 0, leftovers = 0;
+    for (const Point &point : qAsConst(points)) {
+        QStringList failures;
+        Installation install;
+        layOut(install);
+        QStringList extra;
+#ifdef ZORVAN_FAULTINJECT
+        if (point.call)
+            extra = injector + QStringList{"ZORVAN_FAULT_KILL_AT=" + QString::number(point.nth)};
+#endif
+        LauncherRun run(install, baseUrl(), QStringLiteral(ZORVAN_LAUNCHER_BINARY), extra);
+        if (point.call && point.nth <= 0)
+            failures << "call not found";
+        else if (!run.start())
+            failures << "not started";
+        else if (point.call)
+            run.process.waitForFinished(60000); // it kills itself at the call
+        else if (!run.waitUntil([&] { return run.count(point.prefix) >= point.nth; }))
             failures << "kill point not reached";
-        run.waitUntil([] { return false; }, delayMs);
+        run.waitUntil([] { return false; }, point.delayMs);
+        if (point.call && run.running())
+            failures << "call not reached";
         run.process.kill(); // as a crash or a power cut would end it
         run.process.waitForFinished();
         // A kill during a temporary name's link, or between it and the
@@ -269,24 +336,31 @@ void NginxEndToEndTest::killedSynchronisationsConverge()
         FileMap files = install.files();
         for (const QString &name : QStringList{"localversion.txt", "version.txt", "file_listing.xml", "file_listing.php", kNotes})
             files.remove(name);
+        if (files.value("Launcher_old.exe") == oldBuild)
+            files.remove("Launcher_old.exe");
+        if (!QList<QByteArray>{oldBuild, newBuild}.contains(files.value(exe)))
+            ++corrupted, failures << "no launcher executable";
+        files.remove(exe);
         QStringList left;
         for (const QString &path : QSet<QString>(before.keyBegin(), before.keyEnd()) + QSet<QString>(files.keyBegin(), files.keyEnd())) {
             const QByteArray now = files.value(path);
             if (!before.contains(path) && !server.contains(path))
                 ++leftovers, left << path;
-            else if (!files.contains(path) || (now != before.value(path) && now != server.value(path)))
+            else if ((before.contains(path) && !files.contains(path)) || (files.contains(path) && now != before.value(path) && now != server.value(path)))
                 ++corrupted, failures << QString("cut short: %1 (%2 bytes)").arg(path).arg(now.size());
         }
 
         LauncherRun restart(install, baseUrl());
-        FileMap after = (restart.start() && restart.waitForEndOfRun()) ? install.files() : FileMap();
+        FileMap after = (restart.start() && waitForSwap(restart)) ? install.files() : FileMap();
         for (const QString &path : left)
             after.remove(path);
-        if (after != synchronised("2.0\n", server, manifest) || !install.aloneInParent())
+        if (after.value("Launcher_old.exe") == oldBuild)
+            after.remove("Launcher_old.exe");
+        if (after != converged || !install.aloneInParent())
             failures << "not converged";
         survived += failures.isEmpty() ? 1 : 0;
-        printf("kill after \"%s\" #%d +%d ms: %s %s\n", qPrintable(prefix.trimmed()), nth, delayMs,
-               failures.isEmpty() ? "survived" : "FAILED",
+        printf("kill %s \"%s\" #%d +%d ms: %s %s\n", point.call ? "before call" : "after", qPrintable(point.prefix.trimmed()),
+               point.nth, point.delayMs, failures.isEmpty() ? "survived" : "FAILED",
                qPrintable(failures.join(", ") + (left.isEmpty() ? QString() : "left over: " + left.join(", "))));
     }
     printf("kills survived: %d/%d, files corrupted: %d, temporary files left over: %d\n", survived, int(points.size()), corrupted,

@@ -9,6 +9,9 @@
 #                                  save a picture of the window (demo.png)
 #   tools/demo.sh --dir DIR        keep the demo in DIR (default: a temporary
 #                                  directory, removed afterwards)
+#   tools/demo.sh --signed         signed updates: a throwaway studio key in
+#                                  DIR/studio, a launcher built with it (in
+#                                  BUILD-signed) and a signed publication
 #
 # Nothing leaves the machine: the server listens on 127.0.0.1 only, and the
 # launcher's settings go to the demo's own directory.
@@ -19,7 +22,7 @@ zorvan_build_dir=${BUILD_DIR:-$zorvan_root/build}
 source "$zorvan_root/tools/lib/deps.sh"
 source "$zorvan_root/tools/lib/demotree.sh"
 
-xvfb=0 shot=$PWD/demo.png work= keep=0
+xvfb=0 shot=$PWD/demo.png work= keep=0 signed=0
 while [ $# -gt 0 ]; do
     case $1 in
     --xvfb)
@@ -27,7 +30,8 @@ while [ $# -gt 0 ]; do
         if [ $# -gt 1 ] && [[ $2 != --* ]]; then shot=$2; shift; fi
         ;;
     --dir) work=$2; keep=1; shift ;;
-    -h | --help) sed -n '2,15p' "$0"; exit 0 ;;
+    --signed) signed=1 ;;
+    -h | --help) sed -n '2,18p' "$0"; exit 0 ;;
     *) echo "demo.sh: unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -47,7 +51,7 @@ zorvan_build "$zorvan_build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 if [ -z "$work" ]; then
     work=$(mktemp -d /tmp/zorvan-demo.XXXXXX)
 else
-    rm -rf "$work/install" "$work/server" "$work/config"
+    rm -rf "$work/install" "$work/server" "$work/config" "$work/studio"
     mkdir -p "$work"
 fi
 work=$(cd "$work" && pwd)
@@ -58,7 +62,20 @@ cleanup() {
 }
 trap cleanup EXIT
 
-zorvan_demo_tree "$work" "$zorvan_build_dir"
+demo_build=$zorvan_build_dir
+if [ $signed = 1 ]; then
+    # The studio's key never leaves the demo directory; the launcher gets
+    # its public half at build time.
+    mkdir -p "$work/studio"
+    "$zorvan_build_dir/tools/publish/zorvan-publish" --generate-key "$work/studio/update.key" >/dev/null
+    demo_build=$zorvan_build_dir-signed
+    zorvan_build "$demo_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVAN_BUILD_TESTS=OFF \
+        -DZORVAN_UPDATE_PUBLIC_KEY_FILE="$work/studio/update.key.pub"
+fi
+zorvan_demo_tree "$work" "$demo_build"
+if [ $signed = 1 ]; then
+    "$demo_build/tools/publish/zorvan-publish" "$work/server" --set-version 1.4 --sign "$work/studio/update.key"
+fi
 zorvan_serve "$work/server" "$work/serve"
 echo "Update server: $zorvan_base_url (serving $work/server)"
 echo "Installation:  $work/install"
@@ -80,5 +97,8 @@ else
             wait "$pid" 2>/dev/null
             exit $status'
     echo "Installed version after the start-up check: $(cat localversion.txt 2>/dev/null || echo none)"
+    if [ $signed = 1 ]; then
+        echo "Signed publication taken: $(grep -h update_sequence "$work/config/Team Quillon/Zorvan Lumeth.conf" || echo none)"
+    fi
     echo "Picture of the window: $shot"
 fi

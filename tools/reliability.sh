@@ -5,16 +5,23 @@
 #      synchronisation and started again: "kills survived: N/M, files
 #      corrupted: K";
 #   2. the table of game files that cannot be had (redirect loop, full disk,
-#      a link to a device), each with the status texts the launcher showed.
+#      a link to a device), each with the status texts the launcher showed;
+#   3. file-system faults: one run per call of each flow with that call
+#      failing, "FLOW: fault points: N/N converged, files lost: 0, written
+#      outside: 0"; the suite's sample, or every call with --sweep.
 #
-#   tools/reliability.sh            (BUILD_DIR=build-e2e by default)
+#   tools/reliability.sh [--sweep]  (BUILD_DIR=build-e2e by default)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/tools/lib/deps.sh"
 zorvan_install_missing
 build="$root/${BUILD_DIR:-build-e2e}"
 cmake -S "$root" -B "$build" >/dev/null
-cmake --build "$build" -j"$(nproc)" --target zorvan-launcher tst_e2e_nginx tst_e2e_badinput >/dev/null
+sweep_step=
+if [ "${1:-}" = --sweep ]; then
+    sweep_step=1
+fi
+cmake --build "$build" -j"$(nproc)" --target zorvan-launcher tst_e2e_nginx tst_e2e_badinput tst_e2e_faults >/dev/null
 export QT_QPA_PLATFORM=offscreen
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -32,4 +39,9 @@ echo "| fault | status texts shown, in order |"
 echo "|---|---|"
 grep -E '^BADINPUT\|' "$out/bad.txt" | sed 's/^BADINPUT|/|/'
 grep -E '^(FAIL|Totals)' "$out/bad.txt" || true
+
+echo
+echo "== file-system faults (each call of a flow failing in turn, then a restart)"
+ZORVAN_SWEEP_STEP=${sweep_step:-${ZORVAN_SWEEP_STEP:-5}} "$build/tests/tst_e2e_faults" -silent >"$out/faults.txt" 2>&1 || status=1
+grep -E ': fault points:|^  fault at|^SKIP' "$out/faults.txt" || { cat "$out/faults.txt"; status=1; }
 exit $status

@@ -4,7 +4,9 @@
 #      tests start their own nginx on 127.0.0.1 and stop it afterwards);
 #   2. a picture of the launcher window under Xvfb, checked not to be blank;
 #   3. a build with AddressSanitizer and UndefinedBehaviorSanitizer, and the
-#      suite again (skip with ZORVAN_SKIP_SANITIZERS=1).
+#      suite again (skip with ZORVAN_SKIP_SANITIZERS=1);
+#   4. the Windows launcher, its installer and the suite under Wine
+#      (tools/windows.sh; skip with ZORVAN_SKIP_WINDOWS=1).
 #
 #   tools/test.sh
 set -euo pipefail
@@ -35,4 +37,9 @@ if [ "${ZORVAN_SKIP_SANITIZERS:-0}" != 1 ]; then
     export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$zorvan_root/tests/e2e/lsan.supp}
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
     (cd build-asan && ctest --output-on-failure -j"$jobs" --timeout 900)
+fi
+
+if [ "${ZORVAN_SKIP_WINDOWS:-0}" != 1 ]; then
+    echo "== Windows: cross-build, installer and the suite under Wine"
+    bash tools/windows.sh
 fi

@@ -66,6 +66,18 @@
         <source>Error in the update manifesto (009).</source>
         <translation>Erreur dans le manifeste de mise à jour (009).</translation>
     </message>
+    <message>
+        <source>Update not signed by the studio (012). Local version available.</source>
+        <translation>Mise à jour non signée par le studio (012). Version locale disponible.</translation>
+    </message>
+    <message>
+        <source>Update older than the installed one (013). Local version available.</source>
+        <translation>Mise à jour plus ancienne que celle installée (013). Version locale disponible.</translation>
+    </message>
+    <message>
+        <source>Downloaded file does not match the update manifest (014). Local version available.</source>
+        <translation>Le fichier téléchargé ne correspond pas au manifeste de mise à jour (014). Version locale disponible.</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>

@@ -18,6 +18,7 @@
 
 #include <limits>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -201,6 +202,8 @@ void GameUpdater::downloadFile(QString filePath)
 void GameUpdater::downloadFile(QString filePath, QString fileName, double totalToDownload, double nbDownloaded)
 {
     const DownloadTexts &texts = textsFor(true);
+    // Taken now: a run started inside the wait below sets its own.
+    ListedBody *const listed = std::exchange(m_listedBody, nullptr);
     debugLine(QStringLiteral("Téléchargement de "), filePath);
     const QString percent = QString::number(nbDownloaded * 100.0 / totalToDownload, 'f', 2);
     emit infos(tr("Downloading", "When we download a file") + QStringLiteral(" (") + percent + QStringLiteral("%) ")
@@ -212,6 +215,8 @@ void GameUpdater::downloadFile(QString filePath, QString fileName, double totalT
         emit playOk(true);
         return;
     }
+    if (listed && !bodyAsListed(*listed, fetched.body))
+        return;
 
     const QString directory = paths::downloadDirectory(filePath, fileName, server::baseUrl());
     debugLine(QStringLiteral("Vérification de : "), directory);

@@ -64,13 +64,27 @@ private:
     void retire(std::unique_ptr<QNetworkAccessManager> manager);
     void disposeRetiredManager();
 
-    void synchroniseFiles();
+    // False when the run must not record the server's version.
+    bool synchroniseFiles();
     void removePreviousLauncher();
     void swapInNewLauncher();
     void storeGraphicsMode(const QString &mode);
+
+    // Signed publications (signedmanifest.cpp), in a build with a key: the
+    // digests the next game-file download must match, and whether it did not.
+    struct ListedBody
+    {
+        QString md5;
+        QString sha1;
+        bool refused = false;
+    };
+    bool acceptPublication();
+    bool bodyAsListed(ListedBody &listed, const QByteArray &body);
 
     bool m_fullscreen = false;
     // The manager of the last download, no longer used by anything, until
     // it is disposed of.
     std::unique_ptr<QNetworkAccessManager> m_retiredManager;
+    // Taken by the next game-file download; see synchroniseFiles().
+    ListedBody *m_listedBody = nullptr;
 };

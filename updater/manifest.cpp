@@ -6,6 +6,7 @@
 #include "platform/log.h"
 #include "updater/paths.h"
 #include "updater/serverurls.h"
+#include "updater/signature.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -64,28 +65,32 @@ QString localDigest(GameUpdater &updater, const QString &localPath, bool mayRead
 
 } // namespace
 
-void GameUpdater::synchroniseFiles()
+bool GameUpdater::synchroniseFiles()
 {
     const QString base = server::baseUrl();
     downloadFile(base + QString::fromLatin1(kManifestFile));
+    // A build with the studio's key reads no entry of an unsigned manifest.
+    if (signature::enabled() && !acceptPublication())
+        return false;
 
     tinyxml2::XMLDocument manifest;
     if (manifest.LoadFile(QFile::encodeName(QString::fromLatin1(kManifestFile)).constData()) != tinyxml2::XML_SUCCESS) {
         emit infos(tr("Error in the update manifesto. (010)"));
         emit playOk(true);
-        return;
+        return true;
     }
     const tinyxml2::XMLElement *root = manifest.FirstChildElement();
     if (!root) {
         emit infos(tr("Error in the update manifesto. (011)"));
         emit playOk(true);
-        return;
+        return true;
     }
 
     double totalToDownload = 0;
     for (auto *e = root->FirstChildElement("File"); e; e = e->NextSiblingElement("File"))
         ++totalToDownload;
     double nbDownloaded = 0;
+    bool allAsListed = true;
 
     for (auto *e = root->FirstChildElement("File"); e; e = e->NextSiblingElement("File")) {
         ManifestEntry entry;
@@ -115,6 +120,10 @@ void GameUpdater::synchroniseFiles()
             continue;
         }
         debugLine(QStringLiteral("Url : "), url);
+        ListedBody listed{entry.md5, entry.sha1};
+        m_listedBody = signature::enabled() ? &listed : nullptr;
         downloadFile(url, entry.name, totalToDownload, nbDownloaded);
+        allAsListed = allAsListed && !listed.refused;
     }
+    return allAsListed;
 }

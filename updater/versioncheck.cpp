@@ -23,6 +23,7 @@ void GameUpdater::checkUpdate()
 
     QFile local(localName);
     QFile remote(serverName);
+    bool record = true;
     if (!local.open(QIODevice::ReadOnly | QIODevice::Text) || !remote.open(QIODevice::ReadOnly | QIODevice::Text)) {
         emit infos(tr("Error in the update manifesto (009)."));
         emit playOk(true);
@@ -35,7 +36,7 @@ void GameUpdater::checkUpdate()
             emit infos(QObject::tr("You have the latest version."));
             emit playOk(true);
         } else {
-            synchroniseFiles();
+            record = synchroniseFiles();
             // The files fetched reach the disk before the new version is
             // recorded, so that not even a power cut can leave that record
             // over files that never got there.
@@ -46,10 +47,13 @@ void GameUpdater::checkUpdate()
         // leaves the old version in place and the next run synchronises again.
         local.close();
         remote.close();
-        emit infos(QObject::tr("Update finished. You have the latest version."));
-        emit playOk(true);
-        QFile::remove(localName);
-        QFile::rename(serverName, localName);
+        // A publication refused by a signed build is not installed.
+        if (record) {
+            emit infos(QObject::tr("Update finished. You have the latest version."));
+            emit playOk(true);
+            QFile::remove(localName);
+            QFile::rename(serverName, localName);
+        }
     }
 
     QFile::remove(QStringLiteral("file_listing.php"));

@@ -2,11 +2,13 @@
 
 #include <QFile>
 
+#ifdef Q_OS_LINUX
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -46,6 +48,8 @@ QStringList DebugLines::from(const QString &label) const
     return QStringList();
 }
 
+#ifdef Q_OS_LINUX
+
 namespace {
 
 bool setImmutable(const QString &path, bool on)
@@ -83,3 +87,15 @@ ReadOnlyDirectory::~ReadOnlyDirectory()
     else if (m_how == How::Mode)
         ::chmod(QFile::encodeName(m_path).constData(), 0755);
 }
+
+#else
+
+// Elsewhere no directory is made read-only; the callers skip their case.
+ReadOnlyDirectory::ReadOnlyDirectory(const QString &path)
+    : m_path(path)
+{
+}
+
+ReadOnlyDirectory::~ReadOnlyDirectory() = default;
+
+#endif

@@ -4,7 +4,7 @@
 zorvan_packages=(
     g++ make cmake pkg-config
     qtbase5-dev qttools5-dev qttools5-dev-tools
-    libtinyxml2-dev
+    libtinyxml2-dev libsodium-dev
     xvfb xauth xdotool
     nginx-light curl
 )

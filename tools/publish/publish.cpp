@@ -1,9 +1,15 @@
-// zorvan-publish GAME_DIR [--set-version TEXT | --bump-version]
+// zorvan-publish GAME_DIR [--set-version TEXT | --bump-version] [--sign KEY]
+// zorvan-publish --generate-key KEY
 //
 // Writes GAME_DIR/file_listing.xml, the manifest the launcher reads: one
 // "File" element per file of the build, its Path under the server's game
 // directory, lowercase MD5 and SHA-1 digests. Optionally writes version.txt.
 // GAME_DIR is then what the update server serves below its base URL.
+// With --sign it also writes file_listing.xml.sig, the studio's signature
+// over version.txt, the manifest and the publication's sequence number,
+// for launchers built with the key's public half.
+// --generate-key writes a new secret key to KEY and its public half to
+// KEY.pub, and prints the public half.
 // Bad input (an unreadable file, a name the launcher cannot place, a link
 // leading out of the build) is refused and nothing is written.
 //
@@ -13,9 +19,11 @@
 #include "buildtree.h"
 #include "manifestxml.h"
 #include "naming.h"
+#include "signing.h"
 #include "versionbump.h"
 
 #include "updater/serverurls.h"
+#include "updater/signature.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -27,7 +35,8 @@
 
 namespace {
 
-const char *const kUsage = "usage: zorvan-publish GAME_DIR [--set-version TEXT | --bump-version]";
+const char *const kUsage = "usage: zorvan-publish GAME_DIR [--set-version TEXT | --bump-version] [--sign KEY]\n"
+                           "       zorvan-publish --generate-key KEY";
 
 int fail(const QString &message)
 {
@@ -98,7 +107,23 @@ bool writeWhole(QSaveFile &file, const QByteArray &content)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
+    QStringList args = app.arguments().mid(1);
+    if (args.size() == 2 && args.at(0) == QLatin1String("--generate-key")) {
+        QByteArray publicHex;
+        const QString why = publish::generateKey(args.at(1), publicHex);
+        if (!why.isEmpty())
+            return fail(why);
+        QTextStream(stdout) << publicHex << Qt::endl;
+        return 0;
+    }
+    QString keyPath;
+    const int sign = args.indexOf(QStringLiteral("--sign"));
+    if (sign > 0) {
+        if (sign + 1 >= args.size())
+            return fail(QString::fromLatin1(kUsage));
+        keyPath = args.at(sign + 1);
+        args.erase(args.begin() + sign, args.begin() + sign + 2);
+    }
     if (args.isEmpty() || args.at(0).startsWith(QLatin1String("--")))
         return fail(QString::fromLatin1(kUsage));
     const QDir build(args.at(0));
@@ -109,6 +134,12 @@ int main(int argc, char **argv)
     const QString version = requestedVersion(args.mid(1), build, error);
     if (!error.isEmpty())
         return fail(error);
+    publish::Signer signer;
+    if (!keyPath.isEmpty()) {
+        const QString why = signer.load(keyPath, build.path());
+        if (!why.isEmpty())
+            return fail(why);
+    }
 
     const publish::BuildFiles listing = publish::listBuild(build.path());
     if (!listing.error.isEmpty())
@@ -129,19 +160,43 @@ int main(int argc, char **argv)
         files << file;
     }
 
-    // Both files are written out before either takes its name, so a failure
+    // The signature covers the version file as it will be served.
+    const QByteArray manifestText = publish::manifestXml(files);
+    QByteArray signatureText;
+    if (!keyPath.isEmpty()) {
+        bool hasVersion = !version.isNull();
+        QFile current(build.filePath(QStringLiteral("version.txt")));
+        if (!hasVersion)
+            hasVersion = current.open(QIODevice::ReadOnly);
+        if (!hasVersion)
+            return fail(QStringLiteral("a signed publication needs a version.txt: give --set-version or --bump-version"));
+        signatureText = signer.signatureFile(version.isNull() ? current.readAll() : version.toUtf8() + '\n', manifestText);
+        // The number is spent before it is published, so it is never used twice.
+        if (signatureText.isEmpty() || !signer.recordSequence())
+            return fail(QStringLiteral("cannot sign with ") + keyPath + QStringLiteral(" or record its sequence number"));
+    }
+
+    // All files are written out before any takes its name, so a failure
     // leaves the build as it was.
     QSaveFile manifest(build.filePath(QStringLiteral("file_listing.xml")));
-    if (!writeWhole(manifest, publish::manifestXml(files)))
+    if (!writeWhole(manifest, manifestText))
         return fail(QStringLiteral("cannot write ") + manifest.fileName());
+    QSaveFile signatureFile(build.filePath(QString::fromLatin1(signature::kSignatureFile)));
+    if (!signatureText.isEmpty() && !writeWhole(signatureFile, signatureText))
+        return fail(QStringLiteral("cannot write ") + signatureFile.fileName());
     QSaveFile versionFile(build.filePath(QStringLiteral("version.txt")));
     if (!version.isNull() && !writeWhole(versionFile, version.toUtf8() + '\n'))
         return fail(QStringLiteral("cannot write ") + versionFile.fileName());
-    // The version goes last: a launcher that sees it finds the manifest ready.
-    if (!manifest.commit() || (!version.isNull() && !versionFile.commit()))
-        return fail(QStringLiteral("cannot write the manifest or the version file in ") + build.path());
+    // The version goes last: a launcher that sees it finds the manifest and
+    // its signature ready.
+    if (!manifest.commit() || (!signatureText.isEmpty() && !signatureFile.commit())
+        || (!version.isNull() && !versionFile.commit()))
+        return fail(QStringLiteral("cannot write the manifest, its signature or the version file in ") + build.path());
 
     QTextStream(stdout) << "published " << files.size() << " files, " << bytes << " bytes"
-                        << (version.isNull() ? QString() : QStringLiteral(", version ") + version) << Qt::endl;
+                        << (version.isNull() ? QString() : QStringLiteral(", version ") + version)
+                        << (signatureText.isEmpty() ? QString()
+                                                    : QStringLiteral(", signed as publication %1").arg(signer.nextSequence()))
+                        << Qt::endl;
     return 0;
 }
