@@ -79,12 +79,6 @@ int runNsis(const QString &program, const QString &arguments)
     QProcess process;
     process.setProgram(program);
     process.setNativeArguments(arguments);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // Under Wine a Start-menu shortcut would also become a menu entry of
-    // the machine's own desktop; Windows ignores the variable.
-    env.insert(QStringLiteral("WINEDLLOVERRIDES"),
-               env.value(QStringLiteral("WINEDLLOVERRIDES")) + QStringLiteral(";winemenubuilder.exe=d"));
-    process.setProcessEnvironment(env);
     process.start();
     if (!process.waitForFinished(180000)) {
         process.kill();
