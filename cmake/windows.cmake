@@ -25,3 +25,4 @@ endfunction()
 
 # A release launcher carries no symbols: it is downloaded by every player.
 add_link_options($<$<CONFIG:Release>:-s>)
+include(${CMAKE_CURRENT_LIST_DIR}/installer.cmake)

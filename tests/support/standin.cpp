@@ -1,9 +1,22 @@
 #include "standin.h"
 
+#include <QDir>
 #include <QFile>
 
 namespace standin {
 
+#ifdef Q_OS_WIN
+void writeGame(const QString &scriptPath, const QString &recordPath, const Options &)
+{
+    QFile::remove(scriptPath);
+    if (!QFile::copy(QStringLiteral(ZORVAN_GAME_STANDIN), scriptPath))
+        qFatal("cannot copy the game stand-in to %s", qPrintable(scriptPath));
+    QFile side(scriptPath + QStringLiteral(".record-path"));
+    if (!side.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(side.fileName()));
+    side.write(QDir::toNativeSeparators(QFileInfo(recordPath).absoluteFilePath()).toUtf8());
+}
+#else
 void writeGame(const QString &scriptPath, const QString &recordPath, const Options &options)
 {
     QString record = recordPath;
@@ -19,6 +32,7 @@ void writeGame(const QString &scriptPath, const QString &recordPath, const Optio
         permissions |= QFile::ExeOwner | QFile::ExeUser;
     file.setPermissions(permissions);
 }
+#endif
 
 Record read(const QString &recordPath)
 {
@@ -30,7 +44,7 @@ Record read(const QString &recordPath)
     lines.removeLast(); // what follows the last line end
     record.present = true;
     record.parentAtStart = lines.value(0).toLongLong();
-    record.workingDirectory = lines.value(1);
+    record.workingDirectory = QDir::fromNativeSeparators(lines.value(1));
     record.arguments = lines.mid(2);
     return record;
 }

@@ -7,8 +7,9 @@ zorvan_wine_prefix() {
     zorvan_wine_dir=$(mktemp -d "${TMPDIR:-/tmp}/zorvan-wine.XXXXXX")
     export WINEPREFIX=$zorvan_wine_dir/prefix
     export WINEDEBUG=${WINEDEBUG:--all}
-    # No Mono or Gecko installer dialogs: nothing here needs them.
-    export WINEDLLOVERRIDES="mscoree,mshtml="
+    # No Mono or Gecko installer dialogs, and no menu entries on the host for
+    # the shortcuts the installer test makes.
+    export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
     # Wine passes WINEQT_X to the Windows side as QT_X (QT_X itself stays on
     # the Unix side). Without a console, the toolkit's messages would go to
     # the debugger channel; the offscreen platform needs a font directory.
