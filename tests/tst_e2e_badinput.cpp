@@ -12,7 +12,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-
 class BadInputTest : public QObject
 {
     Q_OBJECT

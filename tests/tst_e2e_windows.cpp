@@ -209,7 +209,8 @@ struct LauncherRun
     DWORD pid = 0;
     HWND window = nullptr;
 
-    explicit LauncherRun(const Installation &in) : install(in)
+    explicit LauncherRun(const Installation &in)
+        : install(in)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("windows"));

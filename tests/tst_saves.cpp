@@ -11,7 +11,6 @@
 #include <QScopeGuard>
 #include <QTest>
 
-
 namespace {
 
 const QString kSave = QStringLiteral("Saves/Zorvan_Party-1");
@@ -54,9 +53,14 @@ private slots:
         QCOMPARE(debug.lines(), lines + QStringList{"Fichier de sauvegarde : " + shown.value(0)});
         QStringList sorted = shown;
         sorted.sort();
-        QCOMPARE(sorted,
-                 (QStringList{"Saves/Backup/one", "Saves/Input.yml", "Saves/Zorvan_Party-1", "Saves/sub", "Saves/sub/.", "Saves/sub/..",
-                              "Saves/sub/deeper", "Saves/sub/deeper/.", "Saves/sub/deeper/..", "Saves/sub/deeper/three", "Saves/sub/two"}));
+        QStringList expected{"Saves/Backup/one",    "Saves/Input.yml",        "Saves/Zorvan_Party-1", "Saves/sub",
+                             "Saves/sub/.",         "Saves/sub/..",           "Saves/sub/deeper",     "Saves/sub/deeper/.",
+                             "Saves/sub/deeper/..", "Saves/sub/deeper/three", "Saves/sub/two"};
+#ifdef Q_OS_WIN
+        // Names differing only in case are one file on Windows.
+        expected.removeOne("Saves/Input.yml");
+#endif
+        QCOMPARE(sorted, expected);
     }
 
     // `operation`: "backup", "list" (the import of the list entry `answer`),
@@ -185,7 +189,7 @@ private slots:
             QVERIFY(!QFileInfo(destination).isSymLink());
             if (fsfixtures::mode(destination) != -1)
                 QCOMPARE(QFile::permissions(destination),
-                     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+                         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
         }
     }
 };

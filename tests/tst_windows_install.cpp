@@ -153,8 +153,9 @@ void WindowsInstallTest::installDirectory_data()
     QTest::newRow("empty directory") << true << FileMap() << true;
     QTest::newRow("saves kept by an uninstallation")
         << true << FileMap{{"Saves/Zorvan_Party-1", "progress"}, {"Saves/Backup/b", "backup"}} << true;
-    QTest::newRow("earlier installation")
-        << true << FileMap{{"Zorvan Lumeth.exe", "old build"}, {"Game.exe", "game"}, {"Data/Map.dat", "map"}} << true;
+    QTest::newRow("earlier installation") << true
+                                          << FileMap{{"Zorvan Lumeth.exe", "old build"}, {"Game.exe", "game"}, {"Data/Map.dat", "map"}}
+                                          << true;
     // The uninstaller empties its directory: never one holding other files.
     QTest::newRow("someone else's files") << true << FileMap{{"letter.txt", "dear"}, {"Saves/Zorvan_Party-1", "?"}} << false;
 }
@@ -218,8 +219,8 @@ void WindowsInstallTest::uninstallKeepsSaves()
     const QString dir = parent.path() + QStringLiteral("/Zorvan Lumeth");
     QCOMPARE(install(dir), 0);
 
-    const FileMap saves{{"Saves/Zorvan_Party-1", "the player's progress"}, {"Saves/Backup/x", "a backup"},
-                        {"Saves/input.yml", "keys: wasd"}};
+    const FileMap saves{
+        {"Saves/Zorvan_Party-1", "the player's progress"}, {"Saves/Backup/x", "a backup"}, {"Saves/input.yml", "keys: wasd"}};
     const FileMap game{{"Game.exe", "the game"},
                        {"Data/Maps/deep/level 2.dat", "nested"},
                        {"Données/écran.txt", "accents"},
