@@ -8,7 +8,8 @@
 # and the configure options, so a change to any of them builds a new Qt
 # beside the old one.
 
-zorvan_win_cache=${ZORVAN_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/zorvan-launcher}
+zorvan_win_home=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
+zorvan_win_cache=${ZORVAN_CACHE_DIR:-${XDG_CACHE_HOME:-$zorvan_win_home/.cache}/zorvan-launcher}
 
 # OpenGL, D-Bus, ICU and OpenSSL are not needed: the launcher paints with the
 # raster engine and fetches over plain HTTP. Debian's dfsg tarball lacks the
