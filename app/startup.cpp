@@ -22,6 +22,21 @@
 
 #include <memory>
 
+// The icon is a resource of this library. A static library's resources reach
+// the executable only when something refers to them, so they are registered
+// here, by name, before the icon is looked up (outside any namespace, as the
+// registration function is global).
+static QIcon applicationIcon()
+{
+    Q_INIT_RESOURCE(launcher);
+    const QIcon icon(QStringLiteral(":/icon.ico"));
+    QStringList sizes;
+    for (const QSize &size : icon.availableSizes())
+        sizes << QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+    debugLine(QStringLiteral("Icône de l'application : "), icon.isNull() ? QStringLiteral("aucune") : sizes.join(' '));
+    return icon;
+}
+
 namespace startup {
 
 const char *const kStyleSheet =
@@ -32,7 +47,7 @@ const char *const kStyleSheet =
     "stop: 1 #dadbde);min-width: 80px;}QPushButton:pressed {background-color: qlineargradient(x1: 0, y1: 0, x2: 0, y2: "
     "1,stop: 0 #dadbde, stop: 1 #f6f7fa);}";
 
-void setIdentity()
+static void setIdentity()
 {
     QCoreApplication::setOrganizationName(QString::fromLatin1(identity::kOrganisation));
     QCoreApplication::setOrganizationDomain(QString::fromLatin1(identity::kOrganisationDomain));
@@ -57,36 +72,31 @@ void installTranslation(QCoreApplication &app, QTranslator &translator)
     app.installTranslator(&translator);
 }
 
-} // namespace startup
-
-// The icon is a resource of this library. A static library's resources reach
-// the executable only when something refers to them, so they are registered
-// here, by name, before the icon is looked up (outside any namespace, as the
-// registration function is global).
-static QIcon applicationIcon()
+void prepareProcess()
 {
-    Q_INIT_RESOURCE(launcher);
-    const QIcon icon(QStringLiteral(":/icon.ico"));
-    QStringList sizes;
-    for (const QSize &size : icon.availableSizes())
-        sizes << QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
-    debugLine(QStringLiteral("Icône de l'application : "), icon.isNull() ? QStringLiteral("aucune") : sizes.join(' '));
-    return icon;
+    QCoreApplication::addLibraryPath(QStringLiteral("."));
+    setIdentity();
 }
+
+void prepareApplication(QApplication &app, QTranslator &translator)
+{
+    installTranslation(app, translator);
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    app.setStyleSheet(QString::fromLatin1(kStyleSheet));
+    app.setWindowIcon(applicationIcon());
+}
+
+} // namespace startup
 
 int launcherMain(int argc, char **argv)
 {
-    QCoreApplication::addLibraryPath(QStringLiteral("."));
-    startup::setIdentity();
+    startup::prepareProcess();
     QSettings settings;
     startup::writeSettingsDefaults(settings);
 
     QApplication app(argc, argv);
     QTranslator translator;
-    startup::installTranslation(app, translator);
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
-    app.setStyleSheet(QString::fromLatin1(startup::kStyleSheet));
-    app.setWindowIcon(applicationIcon());
+    startup::prepareApplication(app, translator);
     return runLauncher(app, settings);
 }
 

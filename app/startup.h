@@ -1,5 +1,6 @@
 #pragma once
 
+class QApplication;
 class QCoreApplication;
 class QSettings;
 class QTranslator;
@@ -9,9 +10,6 @@ namespace startup {
 // The application style sheet, one line.
 extern const char *const kStyleSheet;
 
-// Organisation, domain and application name; done before any settings access.
-void setIdentity();
-
 // Writes the two start values: "graphics" only when missing,
 // "launcher_version" whenever it is not exactly the launcher's version.
 void writeSettingsDefaults(QSettings &settings);
@@ -19,6 +17,14 @@ void writeSettingsDefaults(QSettings &settings);
 // Loads "zorvanlauncher_" and the system language code into `translator`
 // and installs it on the application, found or not.
 void installTranslation(QCoreApplication &app, QTranslator &translator);
+
+// What comes before the settings store is opened: the library path, and the
+// organisation, domain and application names the store is named after.
+void prepareProcess();
+
+// The application's look and language: translation, locale codec, style
+// sheet and window icon.
+void prepareApplication(QApplication &app, QTranslator &translator);
 
 } // namespace startup
 

@@ -28,11 +28,9 @@
 #include "widgets/textperso.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
-#include <QTextCodec>
 #include <QTranslator>
 #include <QWidget>
 
@@ -77,16 +75,12 @@ int main(int argc, char **argv)
     platform::setDialogs(&dialogs);
 
     // As launcherMain and runLauncher do it.
-    QCoreApplication::addLibraryPath(QStringLiteral("."));
-    startup::setIdentity();
+    startup::prepareProcess();
     QSettings settings;
     startup::writeSettingsDefaults(settings);
     QApplication app(argc, argv);
     QTranslator translator;
-    startup::installTranslation(app, translator);
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
-    app.setStyleSheet(QString::fromLatin1(startup::kStyleSheet));
-    app.setWindowIcon(QIcon(QStringLiteral(":/icon.ico")));
+    startup::prepareApplication(app, translator);
 
     auto *updater = new GameUpdater(nullptr);
     auto *saves = new SaveManager(nullptr);
