@@ -298,51 +298,38 @@ static int openAt(const char *call, OpenAt realOpen, int dirfd, const char *path
     REAL(realName); \
     return openAt(call, real_##realName, dirfd, path, flags, mode)
 
+/* The optional mode of the open calls: read only when the flags create a
+ * file, as the C library does. */
+#define MODE_ARGUMENT(mode, flags)              \
+    mode_t mode = 0;                            \
+    if (modeNeeded(flags)) {                    \
+        va_list args;                           \
+        va_start(args, flags);                  \
+        mode = va_arg(args, mode_t);            \
+        va_end(args);                           \
+    }
+
 int open(const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (modeNeeded(flags)) {
-        va_list args;
-        va_start(args, flags);
-        mode = va_arg(args, mode_t);
-        va_end(args);
-    }
+    MODE_ARGUMENT(mode, flags);
     OPEN_AT("open", openat, AT_FDCWD, path, flags, mode);
 }
 
 int open64(const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (modeNeeded(flags)) {
-        va_list args;
-        va_start(args, flags);
-        mode = va_arg(args, mode_t);
-        va_end(args);
-    }
+    MODE_ARGUMENT(mode, flags);
     OPEN_AT("open64", openat64, AT_FDCWD, path, flags, mode);
 }
 
 int openat(int dirfd, const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (modeNeeded(flags)) {
-        va_list args;
-        va_start(args, flags);
-        mode = va_arg(args, mode_t);
-        va_end(args);
-    }
+    MODE_ARGUMENT(mode, flags);
     OPEN_AT("openat", openat, dirfd, path, flags, mode);
 }
 
 int openat64(int dirfd, const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (modeNeeded(flags)) {
-        va_list args;
-        va_start(args, flags);
-        mode = va_arg(args, mode_t);
-        va_end(args);
-    }
+    MODE_ARGUMENT(mode, flags);
     OPEN_AT("openat64", openat64, dirfd, path, flags, mode);
 }
 
