@@ -8,10 +8,14 @@
 add_link_options(-static)
 
 # A static Qt finds its plug-ins only when they are imported into the
-# executable. Every executable that links the library compiles the import
-# list itself: in a static library it would be dropped as unreferenced.
+# executable. Qt's CMake package compiles an import file into every
+# executable that links a Qt module, for each plug-in the target's
+# QT_PLUGINS properties allow (by default all of them); the ones the
+# launcher cannot do without are named here so that they are linked
+# whatever those defaults become: the native platform, the offscreen one
+# for tests and machines without a desktop, the .ico reader of the window
+# icon, and the native widget style.
 add_library(zorvanqtplugins INTERFACE)
-target_sources(zorvanqtplugins INTERFACE ${CMAKE_CURRENT_LIST_DIR}/../platform/windows/staticplugins.cpp)
 target_link_libraries(zorvanqtplugins INTERFACE
     Qt5::QWindowsIntegrationPlugin Qt5::QOffscreenIntegrationPlugin Qt5::QICOPlugin Qt5::QWindowsVistaStylePlugin)
 
