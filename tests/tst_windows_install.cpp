@@ -4,7 +4,7 @@
 // files but never the player's saves. Windows only (Wine here).
 
 #include "app/identity.h"
-#include "support/testenv.h"
+#include "support/e2e.h"
 
 #include <QProcess>
 #include <QSettings>
@@ -15,6 +15,8 @@
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
+
+using namespace e2e;
 
 namespace {
 
@@ -99,11 +101,6 @@ int uninstall(const QString &directory)
     return runNsis(directory + QStringLiteral("/Uninstall.exe"), QStringLiteral("/S _?=") + QDir::toNativeSeparators(directory));
 }
 
-bool samePath(const QString &a, const QString &b)
-{
-    return QDir::cleanPath(a).compare(QDir::cleanPath(b), Qt::CaseInsensitive) == 0;
-}
-
 } // namespace
 
 class WindowsInstallTest : public QObject
@@ -141,8 +138,6 @@ void WindowsInstallTest::cleanup()
     RegDeleteKeyW(HKEY_CURRENT_USER, kOrganisationKey); // only when empty
 }
 
-using FileMap = QMap<QString, QByteArray>;
-
 void WindowsInstallTest::installDirectory_data()
 {
     QTest::addColumn<bool>("exists");
@@ -173,8 +168,7 @@ void WindowsInstallTest::installDirectory()
     const QString dir = parent.path() + QStringLiteral("/Jeux é/Zorvan Lumeth");
     if (exists)
         QVERIFY(QDir().mkpath(dir));
-    for (auto it = before.begin(); it != before.end(); ++it)
-        writeFile(dir + '/' + it.key(), it.value());
+    writeTree(dir, before);
 
     const int exitCode = install(dir);
     if (!accepted) {
@@ -229,9 +223,8 @@ void WindowsInstallTest::uninstallKeepsSaves()
                        {".gameopts", "--scale=2"},
                        {"Launcher_old.exe", "previous build"},
                        {"Notes des mises à jour.txt", "notes"}};
-    for (const FileMap &files : {saves, game})
-        for (auto it = files.begin(); it != files.end(); ++it)
-            writeFile(dir + '/' + it.key(), it.value());
+    writeTree(dir, saves);
+    writeTree(dir, game);
     QSettings settings(QString::fromLatin1(identity::kOrganisation), QString::fromLatin1(identity::kApplication));
     settings.setValue(QStringLiteral("graphics"), QStringLiteral("x2"));
     settings.sync();
