@@ -144,7 +144,7 @@ void NginxEndToEndTest::killedSynchronisationsConverge()
     // a new launcher build, last in the manifest.
     const QString big = "Data/Movies/intro.big", exe = "Zorvan Lumeth.exe";
     const QByteArray oldBuild = "launcher build 1", newBuild = "launcher build 2";
-    FileMap before{{"Game.exe", QByteArray(200000, 'g')}, {big, QByteArray(3 << 20, 'b')}};
+    FileMap before{{"Game.exe", QByteArray(200000, 'g')}, {big, QByteArray(3 << 20, 'b')}, {exe, oldBuild}};
     FileMap server{{"Game.exe", QByteArray(210000, 'G')},
                    {big, QByteArray(4 << 20, 'B')},
                    {"Data/New/deep/added.dat", "added"},
@@ -154,11 +154,10 @@ void NginxEndToEndTest::killedSynchronisationsConverge()
         server[QString("Data/part%1.dat").arg(i)] = i % 2 ? before[QString("Data/part%1.dat").arg(i)] : QByteArray(25000, char('a' + i));
     }
     publish("2.0\n", server);
-    FileMap converged = synchronised("2.0\n", server);
+    FileMap converged = synchronised("2.0\n", server), laidOut = before, swapped = server;
     converged[exe] = converged.take("Launcher_new.exe");
-    FileMap laidOut = before;
-    laidOut.insert(exe, oldBuild);
     laidOut.insert("localversion.txt", "1.0\n");
+    swapped.insert(exe, newBuild);
     // The run is over once the new build has its name; the launcher then
     // waits in the message box.
     const auto waitForSwap = [&](LauncherRun &run) {
@@ -192,8 +191,7 @@ void NginxEndToEndTest::killedSynchronisationsConverge()
     struct Point
     {
         QString prefix;
-        int nth;
-        int delayMs;
+        int nth, delayMs;
         bool call;
     };
     QList<Point> points{{download, 2, 0, false},    {"Comparaison de version", 1, 0, false},
@@ -233,29 +231,25 @@ void NginxEndToEndTest::killedSynchronisationsConverge()
             failures << "call not reached";
         run.process.kill(); // as a crash or a power cut would end it
         run.process.waitForFinished();
-        // A kill during a temporary name's link, or between it and the
+        // Every game file as it was or as the server has it, the launcher's
+        // executable the old or the new build. The version files are written
+        // whole or not at all, and the build set aside stays until the next
+        // run. A kill during a temporary name's link, or between it and the
         // rename, leaves that name: counted, not failed.
-        FileMap files = install.files();
+        FileMap now = install.files();
         for (const QString &name : QStringList{"localversion.txt", "version.txt", "file_listing.xml", "file_listing.php", kNotes})
-            files.remove(name);
-        if (files.value("Launcher_old.exe") == oldBuild)
-            files.remove("Launcher_old.exe");
-        if (!QList<QByteArray>{oldBuild, newBuild}.contains(files.value(exe)))
-            ++corrupted, failures << "no launcher executable";
-        files.remove(exe);
-        QStringList left;
-        for (const QString &path : QSet<QString>(before.keyBegin(), before.keyEnd()) + QSet<QString>(files.keyBegin(), files.keyEnd())) {
-            const QByteArray now = files.value(path);
-            if (!before.contains(path) && !server.contains(path))
-                ++leftovers, left << path;
-            else if ((before.contains(path) && !files.contains(path))
-                     || (files.contains(path) && now != before.value(path) && now != server.value(path)))
-                ++corrupted, failures << QString("cut short: %1 (%2 bytes)").arg(path).arg(now.size());
-        }
+            now.remove(name);
+        if (now.value("Launcher_old.exe") == oldBuild)
+            now.remove("Launcher_old.exe");
+        const Damage found = damage(before, swapped, now);
+        corrupted += found.lost.size() + found.mixed.size();
+        leftovers += found.left.size();
+        if (!found.lost.isEmpty() || !found.mixed.isEmpty())
+            failures << "gone or cut short: " + (found.lost + found.mixed).join(", ");
 
         LauncherRun restart(install, baseUrl());
         FileMap after = (restart.start() && waitForSwap(restart)) ? install.files() : FileMap();
-        for (const QString &path : left)
+        for (const QString &path : found.left)
             after.remove(path);
         if (after.value("Launcher_old.exe") == oldBuild)
             after.remove("Launcher_old.exe");
@@ -264,7 +258,7 @@ void NginxEndToEndTest::killedSynchronisationsConverge()
         survived += failures.isEmpty() ? 1 : 0;
         printf("kill %s \"%s\" #%d +%d ms: %s %s\n", point.call ? "before call" : "after", qPrintable(point.prefix.trimmed()), point.nth,
                point.delayMs, failures.isEmpty() ? "survived" : "FAILED",
-               qPrintable(failures.join(", ") + (left.isEmpty() ? QString() : "left over: " + left.join(", "))));
+               qPrintable(failures.join(", ") + (found.left.isEmpty() ? QString() : "left over: " + found.left.join(", "))));
     }
     printf("kills survived: %d/%d, files corrupted: %d, temporary files left over: %d\n", survived, int(points.size()), corrupted,
            leftovers);

@@ -34,31 +34,30 @@ void writeTree(const QString &root, const FileMap &files)
         writeFile(root + '/' + it.key(), it.value());
 }
 
-QStringList differences(const FileMap &a, const FileMap &b)
-{
-    QStringList differing;
-    for (const QString &path : QSet<QString>(a.keyBegin(), a.keyEnd()) + QSet<QString>(b.keyBegin(), b.keyEnd()))
-        if (a.value(path, "(absent)") != b.value(path, "(absent)"))
-            differing << path;
-    differing.sort();
-    return differing;
-}
-
 bool samePath(const QString &a, const QString &b)
 {
     return QDir::cleanPath(QDir::fromNativeSeparators(a)).compare(QDir::cleanPath(QDir::fromNativeSeparators(b)), Qt::CaseInsensitive) == 0;
+}
+
+Damage damage(const FileMap &before, const FileMap &after, const FileMap &now)
+{
+    Damage found;
+    for (const QString &path : QSet<QString>(before.keyBegin(), before.keyEnd()) + QSet<QString>(now.keyBegin(), now.keyEnd())) {
+        if (!now.contains(path) && after.contains(path))
+            found.lost << path;
+        else if (now.contains(path) && !before.contains(path) && !after.contains(path))
+            found.left << path;
+        else if (now.contains(path) && now[path] != before.value(path, "(absent)") && now[path] != after.value(path, "(absent)"))
+            found.mixed << QString("%1 (%2 bytes)").arg(path).arg(now[path].size());
+    }
+    return found;
 }
 
 QProcessEnvironment environment(const QString &side, const QString &baseUrl, const QStringList &extra)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("QT_LOGGING_RULES"));
-#ifdef Q_OS_WIN
-    const QString platform = QStringLiteral("windows");
-#else
-    const QString platform = QStringLiteral("offscreen");
-#endif
-    const QStringList vars = QStringList{"QT_QPA_PLATFORM=" + platform,
+    const QStringList vars = QStringList{"QT_QPA_PLATFORM=offscreen",
                                          "QT_FORCE_STDERR_LOGGING=1",
                                          "LC_ALL=C.UTF-8",
                                          "XDG_CONFIG_HOME=" + side,

@@ -2,8 +2,9 @@
 
 #include "support/testenv.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QProcess>
-#include <QTest>
 
 #include <functional>
 
@@ -21,13 +22,21 @@ extern const QString kNotes;
 FileMap synchronised(const QString &version, const FileMap &files);
 FileMap release(const QString &version, const FileMap &files);
 void writeTree(const QString &root, const FileMap &files);
-// The paths whose content differs between two trees, sorted.
-QStringList differences(const FileMap &a, const FileMap &b);
 bool samePath(const QString &a, const QString &b);
 
-// The environment of a launcher run: its settings and cache in `side`, its
-// update server at `baseUrl`, its debug output on the error stream, and each
-// "NAME=value" of `extra`.
+// How a run cut short or failing left `now`, against the installation
+// `before` it and `after` a run that succeeds: the paths gone though `after`
+// keeps them, those with neither content, and those neither has.
+struct Damage
+{
+    QStringList lost, mixed, left;
+    QStringList all() const { return lost + mixed + left; }
+};
+Damage damage(const FileMap &before, const FileMap &after, const FileMap &now);
+
+// The environment of a launcher run: no display, its settings and cache in
+// `side`, its update server at `baseUrl`, its debug output on the error
+// stream, and each "NAME=value" of `extra`.
 QProcessEnvironment environment(const QString &side, const QString &baseUrl, const QStringList &extra = {});
 
 // An installation alone in its parent directory, so that anything written
@@ -39,7 +48,6 @@ struct Installation
     QString path() const { return parent.path() + QStringLiteral("/Zorvan Lumeth"); }
     QString file(const QString &relative) const { return path() + '/' + relative; }
     void write(const QString &relative, const QByteArray &content) const { writeFile(file(relative), content); }
-    QByteArray read(const QString &relative) const { return readFile(file(relative)); }
     // Every file below the installation, links and pipes too.
     FileMap files() const;
     bool aloneInParent() const;
@@ -65,10 +73,13 @@ struct LauncherRun
     QString log() const { return QString::fromUtf8(readFile(install.side.filePath(QStringLiteral("launcher.log"))).mid(logOffset)); }
     int count(const QString &prefix) const { return ('\n' + log()).count('\n' + prefix); }
     // Serves events until `done` holds, the process ends or `timeoutMs`
-    // passes; whether `done` holds.
+    // passes; whether `done` holds. Polled every millisecond, so that a kill
+    // lands right after a debug line.
     bool waitUntil(const std::function<bool()> &done, int timeoutMs = 60000)
     {
-        return QTest::qWaitFor([&] { return !running() || done(); }, timeoutMs) && done();
+        for (QDeadlineTimer deadline(timeoutMs); running() && !done() && !deadline.hasExpired();)
+            QCoreApplication::processEvents(), process.waitForFinished(1);
+        return done();
     }
     // The run is over, and the launcher waits in its event loop for a click.
     bool waitForEndOfRun()
