@@ -4,7 +4,7 @@
 // files but never the player's saves. Windows only (Wine here).
 
 #include "app/identity.h"
-#include "support/testenv.h"
+#include "support/e2e.h"
 
 #include <QProcess>
 #include <QSettings>
@@ -15,6 +15,8 @@
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
+
+using namespace e2e;
 
 namespace {
 
@@ -41,35 +43,25 @@ QString startMenuShortcut()
     return path;
 }
 
-struct Shortcut
+// The target and the working directory of a .lnk, read through the shell's
+// own link object; empty when it cannot be read.
+QStringList readShortcut(const QString &path)
 {
-    bool loaded = false;
-    QString target;
-    QString workingDirectory;
-};
-
-// Reads a .lnk through the shell's own link object.
-Shortcut readShortcut(const QString &path)
-{
-    Shortcut shortcut;
+    QStringList found;
     IShellLinkW *link = nullptr;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, reinterpret_cast<void **>(&link))))
-        return shortcut;
+        return found;
     IPersistFile *file = nullptr;
+    wchar_t target[MAX_PATH] = {}, directory[MAX_PATH] = {};
     if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void **>(&file)))) {
-        if (SUCCEEDED(file->Load(reinterpret_cast<LPCOLESTR>(QDir::toNativeSeparators(path).utf16()), STGM_READ))) {
-            wchar_t buffer[MAX_PATH] = {};
-            shortcut.loaded = true;
-            if (SUCCEEDED(link->GetPath(buffer, MAX_PATH, nullptr, SLGP_RAWPATH)))
-                shortcut.target = QDir::fromNativeSeparators(QString::fromWCharArray(buffer));
-            buffer[0] = 0;
-            if (SUCCEEDED(link->GetWorkingDirectory(buffer, MAX_PATH)))
-                shortcut.workingDirectory = QDir::fromNativeSeparators(QString::fromWCharArray(buffer));
-        }
+        if (SUCCEEDED(file->Load(reinterpret_cast<LPCOLESTR>(QDir::toNativeSeparators(path).utf16()), STGM_READ))
+            && SUCCEEDED(link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH))
+            && SUCCEEDED(link->GetWorkingDirectory(directory, MAX_PATH)))
+            found << QString::fromWCharArray(target) << QString::fromWCharArray(directory);
         file->Release();
     }
     link->Release();
-    return shortcut;
+    return found;
 }
 
 // Runs an NSIS program with `arguments` as its raw command line: /D= and _?=
@@ -80,12 +72,10 @@ int runNsis(const QString &program, const QString &arguments)
     process.setProgram(program);
     process.setNativeArguments(arguments);
     process.start();
-    if (!process.waitForFinished(180000)) {
-        process.kill();
-        process.waitForFinished();
-        return -1;
-    }
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    if (process.waitForFinished(180000) && process.exitStatus() == QProcess::NormalExit)
+        return process.exitCode();
+    process.kill(), process.waitForFinished();
+    return -1;
 }
 
 int install(const QString &directory)
@@ -97,11 +87,6 @@ int install(const QString &directory)
 int uninstall(const QString &directory)
 {
     return runNsis(directory + QStringLiteral("/Uninstall.exe"), QStringLiteral("/S _?=") + QDir::toNativeSeparators(directory));
-}
-
-bool samePath(const QString &a, const QString &b)
-{
-    return QDir::cleanPath(a).compare(QDir::cleanPath(b), Qt::CaseInsensitive) == 0;
 }
 
 } // namespace
@@ -141,8 +126,6 @@ void WindowsInstallTest::cleanup()
     RegDeleteKeyW(HKEY_CURRENT_USER, kOrganisationKey); // only when empty
 }
 
-using FileMap = QMap<QString, QByteArray>;
-
 void WindowsInstallTest::installDirectory_data()
 {
     QTest::addColumn<bool>("exists");
@@ -173,8 +156,7 @@ void WindowsInstallTest::installDirectory()
     const QString dir = parent.path() + QStringLiteral("/Jeux é/Zorvan Lumeth");
     if (exists)
         QVERIFY(QDir().mkpath(dir));
-    for (auto it = before.begin(); it != before.end(); ++it)
-        writeFile(dir + '/' + it.key(), it.value());
+    writeTree(dir, before);
 
     const int exitCode = install(dir);
     if (!accepted) {
@@ -194,10 +176,10 @@ void WindowsInstallTest::installDirectory()
     files.remove(QStringLiteral("Uninstall.exe"));
     QCOMPARE(files, expected);
 
-    const Shortcut shortcut = readShortcut(startMenuShortcut());
-    QVERIFY(shortcut.loaded);
-    QVERIFY2(samePath(shortcut.target, dir + QStringLiteral("/Zorvan Lumeth.exe")), qPrintable(shortcut.target));
-    QVERIFY2(samePath(shortcut.workingDirectory, dir), qPrintable(shortcut.workingDirectory));
+    const QStringList shortcut = readShortcut(startMenuShortcut());
+    QCOMPARE(shortcut.size(), 2);
+    QVERIFY2(samePath(shortcut.first(), dir + QStringLiteral("/Zorvan Lumeth.exe")), qPrintable(shortcut.first()));
+    QVERIFY2(samePath(shortcut.last(), dir), qPrintable(shortcut.last()));
 
     QSettings entry(QStringLiteral("HKEY_CURRENT_USER\\") + QString::fromWCharArray(kUninstallKey), QSettings::NativeFormat);
     const QString native = QDir::toNativeSeparators(dir);
@@ -229,9 +211,8 @@ void WindowsInstallTest::uninstallKeepsSaves()
                        {".gameopts", "--scale=2"},
                        {"Launcher_old.exe", "previous build"},
                        {"Notes des mises à jour.txt", "notes"}};
-    for (const FileMap &files : {saves, game})
-        for (auto it = files.begin(); it != files.end(); ++it)
-            writeFile(dir + '/' + it.key(), it.value());
+    writeTree(dir, saves);
+    writeTree(dir, game);
     QSettings settings(QString::fromLatin1(identity::kOrganisation), QString::fromLatin1(identity::kApplication));
     settings.setValue(QStringLiteral("graphics"), QStringLiteral("x2"));
     settings.sync();

@@ -13,105 +13,99 @@
 #include <unistd.h>
 #endif
 
+// Each fixture as each system has it, side by side.
 namespace fsfixtures {
-
-#ifdef Q_OS_WIN
 
 bool hardLink(const QString &existing, const QString &extraName)
 {
+#ifdef Q_OS_WIN
     return CreateHardLinkW(QDir::toNativeSeparators(extraName).toStdWString().c_str(),
                            QDir::toNativeSeparators(existing).toStdWString().c_str(), nullptr);
+#else
+    return ::link(QFile::encodeName(existing).constData(), QFile::encodeName(extraName).constData()) == 0;
+#endif
 }
 
 bool symbolicLinksAvailable()
 {
+#ifdef Q_OS_WIN
     return false;
-}
-
-bool mountTiny(const QString &, const char *)
-{
-    return false;
-}
-
-void unmount(const QString &) {}
-
-bool makeFifo(const QString &)
-{
-    return false;
-}
-
-bool setMode(const QString &, unsigned)
-{
+#else
     return true;
+#endif
 }
 
-int mode(const QString &)
+bool mountTiny(const QString &path, const char *size)
 {
+#ifdef Q_OS_WIN
+    Q_UNUSED(path)
+    Q_UNUSED(size)
+    return false;
+#else
+    const QByteArray options = QByteArray("size=") + size;
+    return ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", 0, options.constData()) == 0;
+#endif
+}
+
+void unmount(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path)
+#else
+    ::umount(QFile::encodeName(path).constData());
+#endif
+}
+
+bool makeFifo(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path)
+    return false;
+#else
+    return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+#endif
+}
+
+bool setMode(const QString &path, unsigned mode)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path)
+    Q_UNUSED(mode)
+    return true;
+#else
+    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
+#endif
+}
+
+int mode(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path)
     return -1;
+#else
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return -2;
+    return int(info.st_mode & 07777);
+#endif
 }
 
 int threadCount()
 {
+#ifdef Q_OS_WIN
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
         return -1;
     int count = 0;
     THREADENTRY32 entry;
     entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId())
-            ++count;
-    }
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
     CloseHandle(snapshot);
     return count;
-}
-
 #else
-
-bool hardLink(const QString &existing, const QString &extraName)
-{
-    return ::link(QFile::encodeName(existing).constData(), QFile::encodeName(extraName).constData()) == 0;
-}
-
-bool symbolicLinksAvailable()
-{
-    return true;
-}
-
-bool mountTiny(const QString &path, const char *size)
-{
-    const QByteArray options = QByteArray("size=") + size;
-    return ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", 0, options.constData()) == 0;
-}
-
-void unmount(const QString &path)
-{
-    ::umount(QFile::encodeName(path).constData());
-}
-
-bool makeFifo(const QString &path)
-{
-    return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
-}
-
-bool setMode(const QString &path, unsigned mode)
-{
-    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
-}
-
-int mode(const QString &path)
-{
-    struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return -2;
-    return int(info.st_mode & 07777);
-}
-
-int threadCount()
-{
     return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
-}
-
 #endif
+}
 
 } // namespace fsfixtures

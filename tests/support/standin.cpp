@@ -14,7 +14,8 @@ void writeGame(const QString &scriptPath, const QString &recordPath, const Optio
     QFile side(scriptPath + QStringLiteral(".record-path"));
     if (!side.open(QIODevice::WriteOnly | QIODevice::Truncate))
         qFatal("cannot write %s", qPrintable(side.fileName()));
-    side.write(QDir::toNativeSeparators(QFileInfo(recordPath).absoluteFilePath()).toUtf8());
+    const QString native = QDir::toNativeSeparators(QFileInfo(recordPath).absoluteFilePath());
+    side.write(reinterpret_cast<const char *>(native.utf16()), native.size() * 2);
 }
 #else
 void writeGame(const QString &scriptPath, const QString &recordPath, const Options &options)

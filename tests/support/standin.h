@@ -6,7 +6,7 @@
 // working directory and arguments into a record file, which appears in one
 // rename, so a record that exists is complete. On Linux a shell script; on
 // Windows a copy of a small native program (gamestandin_win.cpp) that finds
-// the record's path in the side file "<its path>.record-path".
+// the record's path, in UTF-16, in the side file "<its path>.record-path".
 namespace standin {
 
 struct Options
