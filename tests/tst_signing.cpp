@@ -43,6 +43,7 @@ public:
 #ifdef Q_OS_WIN
         // The Windows build has no Ed25519 library to sign with: a signature
         // file of the published form stands in, never asked for anyway.
+        Q_UNUSED(otherKey)
         const QPair<int, QString> run = ::publish({build.path(), "--set-version", version});
         build.write("file_listing.xml.sig", "sequence 1\nsignature " + QByteArray(128, '0') + "\n");
 #else
