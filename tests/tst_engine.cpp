@@ -11,7 +11,6 @@
 #include "updater/paths.h"
 
 #include <QEventLoop>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
@@ -25,17 +24,9 @@ Q_DECLARE_METATYPE(Kind)
 
 namespace {
 
-const QString kVersion = QStringLiteral("Downloading  version.txt...");
-const QString kManifest = QStringLiteral("Downloading  file_listing.xml...");
 const QString kLatest = QStringLiteral("You have the latest version.");
-const QString kFinished = QStringLiteral("Update finished. You have the latest version.");
 const QString k004 = QStringLiteral("Download error (004). Local version available.");
 const QString k009 = QStringLiteral("Error in the update manifesto (009).");
-
-int threadCount()
-{
-    return fsfixtures::threadCount();
-}
 
 QByteArray element(const QString &name, const QString &path, const QString &md5, const QString &sha1)
 {
@@ -59,16 +50,6 @@ void verifyRun(const UpdateRun &run, const QStringList &statuses)
     QCOMPARE(seen, expected);
     if (statuses.contains(kManifest))
         QVERIFY(!platform::hasUnflushedReplacements());
-}
-
-// The publisher's exit code and output (standard output, then standard error).
-QPair<int, QString> publish(const QStringList &args)
-{
-    QProcess tool;
-    tool.start(QStringLiteral(ZORVAN_BUILD_DIR "/tools/publish/zorvan-publish"), args);
-    if (!tool.waitForFinished(30000) || tool.exitStatus() != QProcess::NormalExit)
-        return {-1, QString()};
-    return {tool.exitCode(), QString::fromUtf8(tool.readAllStandardOutput() + tool.readAllStandardError())};
 }
 
 } // namespace
@@ -105,7 +86,6 @@ private slots:
         QTest::addColumn<QString>("local");
         QTest::addColumn<QStringList>("statuses");
         QTest::addColumn<QStringList>("lines");
-        const QString plain = "Downloading  version.txt...";
         const auto row = [&](const char *tag, const QString &relative, Behaviour behaviour, const QByteArray &body, int done,
                              const QString &local, const QStringList &statuses, const QStringList &lines) {
             QTest::newRow(tag) << relative << int(behaviour) << body << done << local << statuses << lines;
@@ -114,10 +94,10 @@ private slots:
         const QStringList written{"Ecriture de version.txt"};
         const QStringList map{"Vérification de : Data/", "Chemin vers le fichier : Data/Map.dat", "Ecriture de Data/Map.dat"};
         const QString map100 = "Downloading (100.00%) Map.dat...";
-        row("binary", "version.txt", Behaviour::Serve, QByteArray("\0\1\xff\r\n", 5), 0, "file", {plain}, written);
-        row("empty body truncates", "version.txt", Behaviour::Serve, "", 0, "file", {plain}, written);
-        row("no length", "version.txt", Behaviour::NoLength, QByteArray(70000, 'x'), 0, "file", {plain}, written);
-        row("redirect", "version.txt", Behaviour::Redirect, "2.0\n", 0, "file", {plain}, written);
+        row("binary", "version.txt", Behaviour::Serve, QByteArray("\0\1\xff\r\n", 5), 0, "file", {kVersion}, written);
+        row("empty body truncates", "version.txt", Behaviour::Serve, "", 0, "file", {kVersion}, written);
+        row("no length", "version.txt", Behaviour::NoLength, QByteArray(70000, 'x'), 0, "file", {kVersion}, written);
+        row("redirect", "version.txt", Behaviour::Redirect, "2.0\n", 0, "file", {kVersion}, written);
         row("game file, nested, accented", "Données/Cartes/é 01.dat", Behaviour::Serve, "é", 3, "", {"Downloading (37.50%) é 01.dat..."},
             {"Vérification de : Données/Cartes/", "Création du dossier : Données/Cartes/",
              "Chemin vers le fichier : Données/Cartes/é 01.dat", "Ecriture de Données/Cartes/é 01.dat"});
@@ -127,11 +107,11 @@ private slots:
         row("game file, hard link, both names", "Data/Map.dat", Behaviour::Serve, "map", 8, "hard link", {map100}, map);
         row("game file, read-only directory", "Data/Map.dat", Behaviour::Serve, "map", 8, "file in read-only directory", {map100}, map);
         row("game file, directory linked out", "Data/Map.dat", Behaviour::Serve, "map", 8, "directory linked out", {map100}, map);
-        row("404", "version.txt", Behaviour::NotFound, "2.0\n", 0, "file", {plain, k004}, {});
-        row("body cut short", "version.txt", Behaviour::ShortBody, half, 0, "file", {plain, k004}, {});
+        row("404", "version.txt", Behaviour::NotFound, "2.0\n", 0, "file", {kVersion, k004}, {});
+        row("body cut short", "version.txt", Behaviour::ShortBody, half, 0, "file", {kVersion, k004}, {});
         // The player quits while the reply is still arriving.
         row("quit while waiting", "version.txt", Behaviour::Stall, half, 0, "file",
-            {plain, "Download interrupted (004). Local version available."}, {});
+            {kVersion, "Download interrupted (004). Local version available."}, {});
         row("no such directory, 005", "Data/version.txt", Behaviour::Serve, "2.0\n", 0, "",
             {"Downloading  Data/version.txt...", "Error when opening file (005). Local version available."}, {});
         row("game file, 404, no directory made", "Data/Map.dat", Behaviour::NotFound, "map", 3, "",
@@ -232,39 +212,14 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("inside");
-        const auto row = [](const char *path, bool inside) { QTest::newRow(path) << QString::fromUtf8(path) << inside; };
-        row("Data/Map.dat", true);
-        row("a/../b", true);
-        row("Data/nullable/../x", true);
-        row("nullable.dat", true);
-        row("COM10", true);
-        row("Data/Null/LPT", true);
-        row("", false);
-        row("/etc/passwd", false);
-        row("../x", false);
-        row("a/../../x", false);
-        row("a\\..\\..\\x", false);
-        row("C:foo", false);
-        row("C:\\foo", false);
-        row("c:/foo", false);
-        row("\\\\server\\share\\x", false);
-        row("//server/share/x", false);
-        row("Data/Map.dat:stream", false);
-        row("NUL", false);
-        row("Data/nul.txt", false);
-        row("Con", false);
-        row("aux.tar.gz", false);
-        row("prn", false);
-        row("Data/COM1", false);
-        row("lpt9.log", false);
-        row("com\u00b2", false);
-        row("CONIN$", false);
-        row("nul .txt", false);
-        row("Data./x", false);
-        row("Data/x.", false);
-        row("Data /x", false);
-        row("Data/x ", false);
-        row("Data/...", false);
+        for (const char *path : {"Data/Map.dat", "a/../b", "Data/nullable/../x", "nullable.dat", "COM10", "Data/Null/LPT"})
+            QTest::newRow(path) << QString::fromUtf8(path) << true;
+        // The empty path is the first of these.
+        const QString outside = "|/etc/passwd|../x|a/../../x|a\\..\\..\\x|C:foo|C:\\foo|c:/foo|\\\\server\\share\\x|//server/share/x|"
+                                "Data/Map.dat:stream|NUL|Data/nul.txt|Con|aux.tar.gz|prn|Data/COM1|lpt9.log|com\u00b2|CONIN$|nul .txt|"
+                                "Data./x|Data/x.|Data /x|Data/x |Data/...";
+        for (const QString &path : outside.split('|'))
+            QTest::newRow(qPrintable(path)) << path << false;
     }
 
     void pathRules()
@@ -286,12 +241,12 @@ private slots:
         // Threads the toolkit starts once and keeps are not counted.
         updater.downloadFile(served.url("f.dat"), "f.dat", 1, 1);
         QCoreApplication::processEvents();
-        const int before = threadCount();
+        const int before = fsfixtures::threadCount();
         int most = 0;
         const auto run = [&]() {
             for (int i = 0; i < 40; ++i) {
                 updater.downloadFile(served.url("f.dat"), "f.dat", 40, i + 1);
-                most = qMax(most, threadCount());
+                most = qMax(most, fsfixtures::threadCount());
             }
         };
         run();
@@ -308,7 +263,7 @@ private slots:
         // such straggler is allowed beside the running manager's thread; a
         // manager kept per download would add one thread for each of the 40.
         QVERIFY2(most <= before + 2, qPrintable(QStringLiteral("%1 threads at most, %2 before").arg(most).arg(before)));
-        QTRY_VERIFY_WITH_TIMEOUT(threadCount() <= before, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(fsfixtures::threadCount() <= before, 60000);
     }
 
     // `layout`: the target "alone", with a second name ("hard link"), or in a
@@ -332,10 +287,8 @@ private slots:
         row("named, full disk", Strategy::NamedTemporary, Kind::Overwrite, "alone", true);
         row("new file", Strategy::Automatic, Kind::NewFile, "alone", false);
         row("new file, named, full disk", Strategy::NamedTemporary, Kind::NewFile, "alone", true);
-        row("hard link", Strategy::Automatic, Kind::Overwrite, "hard link", false);
         row("hard link, full disk", Strategy::Automatic, Kind::Overwrite, "hard link", true);
         row("new file, hard link", Strategy::Automatic, Kind::NewFile, "hard link", false);
-        row("read-only directory", Strategy::Automatic, Kind::Overwrite, "read-only directory", false);
         row("read-only directory, full disk", Strategy::Automatic, Kind::Overwrite, "read-only directory", true);
         row("new file, read-only directory", Strategy::Automatic, Kind::NewFile, "read-only directory", false);
     }
@@ -401,46 +354,34 @@ private slots:
         QTest::addColumn<QStringList>("lines");
         const QString game = "/home/zorvanhost/www/game/";
         const QByteArray x = "x";
-        const QStringList head{"NAME : a.dat", "PATH : " + game + "a.dat", "MD5 server : " + md5Hex(x), sha1Hex(x)};
-        const QStringList hashed{"LocalPath : a.dat", "Vérification du hash de a.dat", "Vérification du hash de a.dat"};
-        const QStringList fetched{"Url : {base}a.dat", "Téléchargement de {base}a.dat",
-                                  "Vérification de : ", "Chemin vers le fichier : a.dat", "Ecriture de a.dat"};
-        QTest::newRow("up to date") << element("a.dat", "a.dat", md5Hex(x), sha1Hex(x)) << x << head + hashed + QStringList{"Size : 1"};
-        QTest::newRow("stale") << element("a.dat", "a.dat", md5Hex(x), sha1Hex(x)) << QByteArray("older")
-                               << head + hashed + QStringList{"Size : 5"} + fetched;
-        QTest::newRow("missing") << element("a.dat", "a.dat", md5Hex(x), sha1Hex(x)) << QByteArray()
-                                 << head + hashed + QStringList{"Size : 0"} + fetched;
+        const QByteArray entry = element("a.dat", "a.dat", md5Hex(x), sha1Hex(x));
+        // An entry read from the manifest and hashed at `local`, `size` bytes there.
+        const auto hashed = [&](const QString &name, const QString &path, const QString &local, int size) {
+            const QStringList read{"NAME : " + name, "PATH : " + path, "MD5 server : " + md5Hex(x), sha1Hex(x), "LocalPath : " + local};
+            return read
+                + QStringList{"Vérification du hash de " + local, "Vérification du hash de " + local, "Size : " + QString::number(size)};
+        };
+        // Its download into `directory`, made by the run unless it is the top.
+        const auto fetched = [](const QString &directory) {
+            const QString relative = directory + "a.dat";
+            return QStringList{"Url : {base}" + relative, "Téléchargement de {base}" + relative, "Vérification de : " + directory}
+            + (directory.isEmpty() ? QStringList() : QStringList{"Création du dossier : " + directory})
+                + QStringList{"Chemin vers le fichier : " + relative, "Ecriture de " + relative};
+        };
+        QTest::newRow("up to date") << entry << x << hashed("a.dat", game + "a.dat", "a.dat", 1);
+        QTest::newRow("stale") << entry << QByteArray("older") << hashed("a.dat", game + "a.dat", "a.dat", 5) + fetched("");
+        QTest::newRow("one byte differs") << entry << QByteArray("y") << hashed("a.dat", game + "a.dat", "a.dat", 1) + fetched("");
+        QTest::newRow("missing") << entry << QByteArray() << hashed("a.dat", game + "a.dat", "a.dat", 0) + fetched("");
         // Outside the game directory: never read, fetched every time.
         const QString other = "/home/zorvanhost/www/other/a.dat";
-        QTest::newRow("local path stays absolute")
-            << element("a.dat", "a.dat", md5Hex(x), sha1Hex(x)).replace(game.toUtf8() + "a.dat", other.toUtf8()) << x
-            << QStringList{"NAME : a.dat",
-                           "PATH : " + other,
-                           "MD5 server : " + md5Hex(x),
-                           sha1Hex(x),
-                           "LocalPath : " + other,
-                           "Vérification du hash de " + other,
-                           "Vérification du hash de " + other,
-                           "Size : 0",
-                           "Url : {base}other/a.dat",
-                           "Téléchargement de {base}other/a.dat",
-                           "Vérification de : other/",
-                           "Création du dossier : other/",
-                           "Chemin vers le fichier : other/a.dat",
-                           "Ecriture de other/a.dat"};
-        QTest::newRow("incomplete, not looked at") << element("a.dat", "a.dat", md5Hex(x), sha1Hex(x)).replace(" SHA1=", " sha1=") << x
-                                                   << QStringList{"NAME : a.dat", "PATH : " + game + "a.dat", "MD5 server : " + md5Hex(x),
-                                                                  "", "Entrée incomplète ignorée : " + game + "a.dat"};
+        QTest::newRow("local path stays absolute") << QByteArray(entry).replace(game.toUtf8() + "a.dat", other.toUtf8()) << x
+                                                   << hashed("a.dat", other, other, 0) + fetched("other/");
+        QTest::newRow("incomplete, not looked at")
+            << QByteArray(entry).replace(" SHA1=", " sha1=") << x
+            << hashed("a.dat", game + "a.dat", "", 0).mid(0, 3) + QStringList{"", "Entrée incomplète ignorée : " + game + "a.dat"};
         QTest::newRow("a Windows device") << element("nul.a.dat", "nul.a.dat", md5Hex(x), sha1Hex(x)) << x
-                                          << QStringList{"NAME : nul.a.dat",
-                                                         "PATH : " + game + "nul.a.dat",
-                                                         "MD5 server : " + md5Hex(x),
-                                                         sha1Hex(x),
-                                                         "LocalPath : nul.a.dat",
-                                                         "Vérification du hash de nul.a.dat",
-                                                         "Vérification du hash de nul.a.dat",
-                                                         "Size : 0",
-                                                         "Chemin refusé : " + game + "nul.a.dat"};
+                                          << hashed("nul.a.dat", game + "nul.a.dat", "nul.a.dat", 0)
+                + QStringList{"Chemin refusé : " + game + "nul.a.dat"};
     }
 
     void manifestEntryLines()
@@ -468,9 +409,11 @@ private slots:
     }
 
     // Null: no such file, or for the server a 404. The installation holds an
-    // intact "a.dat" and "Game.exe"; "Data/x.dat" is served, not installed.
+    // intact "a.dat" and "Game.exe" and an unlisted save, which stays;
+    // "Data/x.dat" is served, not installed. `repair`: a Repair, not a check.
     void run_data()
     {
+        QTest::addColumn<bool>("repair");
         QTest::addColumn<QByteArray>("local");
         QTest::addColumn<QByteArray>("server");
         QTest::addColumn<QByteArray>("listing");
@@ -479,9 +422,10 @@ private slots:
         const QByteArray none;
         const QByteArray x = manifestFor({{"Data/x.dat", "x"}});
         const QString fetchX = "Downloading (100.00%) x.dat...";
+        bool repair = false;
         const auto row = [&](const char *tag, const QByteArray &local, const QByteArray &server, const QByteArray &listing,
                              const QByteArray &onDisk, const QStringList &middle) {
-            QTest::newRow(tag) << local << server << listing << onDisk << QStringList{kVersion} + middle;
+            QTest::newRow(tag) << repair << local << server << listing << onDisk << QStringList{kVersion} + middle;
         };
         row("same bytes", "1.4\n", "1.4\n", x, none, {kLatest, kFinished});
         row("CR LF against LF", "1.4\n", "1.4\r\n", x, none, {kLatest, kFinished});
@@ -497,7 +441,11 @@ private slots:
         row("manifest not XML", "1.0\n", "2.0\n", "not xml", x, {kManifest, "Error in the update manifesto. (010)", kFinished});
         row("manifest without element", "1.0\n", "2.0\n", "<?xml version=\"1.0\"?>\n", x,
             {kManifest, "Error in the update manifesto. (011)", kFinished});
-        row("root without File children", "1.0\n", "2.0\n", "<Files><Other/></Files>", none, {kManifest, kFinished});
+        // Only the root's own "File" children count, whatever the root's name.
+        row("no File children of the root", "1.0\n", "2.0\n",
+            "<Liste><Other/><Group>" + element("b.dat", "b.dat", "", "") + "</Group>"
+                + element("b.dat", "b.dat", "", "").replace("<File", "<file") + "</Liste>",
+            none, {kManifest, kFinished});
         // Fetched at every synchronisation: uppercase digests, and a missing
         // file whose digests are empty. Never: entries placed outside.
         row("entries always or never fetched", "1.0\n", "2.0\n",
@@ -506,10 +454,17 @@ private slots:
                 + element("../../../zorvan-out.dat", "Game.exe", "", "") + element("Game.exe", "Game.exe", md5Hex("game"), sha1Hex("game"))
                 + "</Files>",
             none, {kManifest, "Downloading (20.00%) a.dat...", "Downloading (40.00%) b.dat...", kFinished});
+        // A Repair checks every file although the versions are the same.
+        repair = true;
+        const QByteArray intact = manifestFor({{"a.dat", "a"}, {"Game.exe", "game"}});
+        row("Repair, all intact", "1.4\n", "1.4\n", intact, none, {kManifest, kFinished});
+        row("Repair, one byte differs", "1.4\n", "1.4\n", QByteArray(intact).replace(md5Hex("a").toLatin1(), md5Hex("b").toLatin1()), none,
+            {kManifest, "Downloading (50.00%) a.dat...", kFinished});
     }
 
     void run()
     {
+        QFETCH(bool, repair);
         QFETCH(QByteArray, local);
         QFETCH(QByteArray, server);
         QFETCH(QByteArray, listing);
@@ -534,66 +489,17 @@ private slots:
         install.write("a.dat", "a");
         install.write("Game.exe", "game");
         install.write("file_listing.php", "left by an old launcher");
+        install.write("Saves/Zorvan_Party-1", "unlisted");
 
-        verifyRun(runUpdate(), statuses);
+        verifyRun(runUpdate(repair), statuses);
         const bool failed = statuses.endsWith(k009);
         if (local != "<directory>")
             QCOMPARE(install.read("localversion.txt"), failed ? (local.isNull() ? "0.0\n" : local) : server);
         QCOMPARE(install.exists("version.txt"), failed && !server.isNull());
         QCOMPARE(install.exists("Data/x.dat"), statuses.contains("Downloading (100.00%) x.dat..."));
         QVERIFY(!install.exists("file_listing.php"));
+        QCOMPARE(install.read("Saves/Zorvan_Party-1"), QByteArray("unlisted"));
         QVERIFY(!QFileInfo::exists(install.absolute("../zorvan-out.dat")) && !QFileInfo::exists(install.absolute("../../zorvan-out.dat")));
-    }
-
-    // One letter per listed file: o intact, s stale, f one byte flipped, m missing.
-    // A Repair runs with the server's version already recorded. Other children of
-    // the root and deeper "File" elements are skipped; unlisted files stay.
-    void onlyDifferingEntriesFetched_data()
-    {
-        QTest::addColumn<bool>("repair");
-        QTest::addColumn<QString>("states");
-        QTest::addColumn<QStringList>("downloads");
-        QTest::newRow("only the third stale") << false << "ooso" << QStringList{"Downloading (75.00%) Cave.map..."};
-        QTest::newRow("fresh installation") << false << "mmmm"
-                                            << QStringList{"Downloading (25.00%) Game.exe...", "Downloading (50.00%) Map.dat...",
-                                                           "Downloading (75.00%) Cave.map...", "Downloading (100.00%) theme.ogg..."};
-        QTest::newRow("Repair, all intact") << true << "oooo" << QStringList();
-        QTest::newRow("Repair, one byte flipped") << true << "ooof" << QStringList{"Downloading (100.00%) theme.ogg..."};
-    }
-
-    void onlyDifferingEntriesFetched()
-    {
-        QFETCH(bool, repair);
-        QFETCH(QString, states);
-        QFETCH(QStringList, downloads);
-        const QByteArray big = QByteArray("ogg\0\r\n", 6).repeated(50000);
-        const QList<QPair<QString, QByteArray>> files = {
-            {"Game.exe", "the game"}, {"Data/Map.dat", "map"}, {"Data/Maps/Deep/Cave.map", "cave"}, {"Audio/theme.ogg", big}};
-        TempInstallation install;
-        ServedTree served;
-        served.write("version.txt", "2.0\n");
-        install.write("localversion.txt", repair ? "2.0\n" : "1.0\n");
-        install.write("Saves/Zorvan_Party-1", "unlisted");
-        QMap<QString, QByteArray> expected{{"localversion.txt", "2.0\n"}, {"Saves/Zorvan_Party-1", "unlisted"}};
-        for (int i = 0; i < files.size(); ++i) {
-            QByteArray local = files.at(i).second;
-            served.write(files.at(i).first, local);
-            expected.insert(files.at(i).first, local);
-            local[2] = states.at(i) == 'f' ? char(local.at(2) ^ 1) : local.at(2);
-            if (states.at(i) != 'm')
-                install.write(files.at(i).first, states.at(i) == 's' ? "old " + local : local);
-        }
-        const QByteArray listing =
-            manifestFor(files)
-                .replace("Files>", "Liste>")
-                .replace("  <File Name=\"Cave.map\"",
-                         "<Header/><Group>" + element("nested.dat", "nested.dat", "", "") + "</Group>"
-                             + element("lower.dat", "lower.dat", "", "").replace("<File", "<file") + "<File Name=\"Cave.map\"");
-        served.write("file_listing.xml", listing);
-        expected.insert("file_listing.xml", listing);
-
-        verifyRun(runUpdate(repair), QStringList{kVersion, kManifest} + downloads + QStringList{kFinished});
-        QCOMPARE(snapshot(install.path()), expected);
     }
 
     // The single-file check hashes the text it is given and, on a mismatch,
@@ -748,36 +654,52 @@ private slots:
         QCOMPARE(snapshot(install.path()), expected);
     }
 
-    // What the launcher could not use refuses the whole build; nothing is written.
-    // `entry`: a file, "name -> target" for a link, or "name|" for a pipe.
+    // What the launcher could not use refuses the whole build, and so does a
+    // key the publisher cannot sign with; nothing is written. `entry`: a
+    // file, "name -> target" for a link, or "name|" for a pipe. `key`: the
+    // content of "{key}", "{generated}" for a good one, null for no file.
     void publisherRefusals_data()
     {
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("key");
         QTest::addColumn<QString>("message");
+        const auto row = [](const char *tag, const char *entry, const QStringList &args, const QByteArray &key, const char *message) {
+            QTest::newRow(tag) << entry << args << key << message;
+        };
         const QStringList set = {"--set-version", "9.9"};
-        QTest::newRow("bump without digits") << "" << QStringList{"--bump-version"} << "no number to bump";
-        QTest::newRow("two lines") << "" << QStringList{"--set-version", "1\n2"} << "one non-empty line";
-        QTest::newRow("both options") << "" << QStringList{"--set-version", "2", "--bump-version"} << "usage: zorvan-publish";
-        QTest::newRow("backslash") << "Data\\x.dat" << set << "contains \"\\\"";
-        QTest::newRow("control character") << "Data/x\x01.dat" << set << "control character";
-        QTest::newRow("colon") << "Data/a:b" << set << "\":\", which Windows does not allow";
+        row("bump without digits", "", {"--bump-version"}, {}, "no number to bump");
+        row("two lines", "", {"--set-version", "1\n2"}, {}, "one non-empty line");
+        row("both options", "", {"--set-version", "2", "--bump-version"}, {}, "usage: zorvan-publish");
+        row("backslash", "Data\\x.dat", set, {}, "contains \"\\\"");
+        row("control character", "Data/x\x01.dat", set, {}, "control character");
+        row("colon", "Data/a:b", set, {}, "\":\", which Windows does not allow");
         // The launcher removes the name from the whole URL to find the directory.
-        QTest::newRow("name inside a directory name") << "Data/ata" << set << "\"ata\" also occurs earlier";
-        QTest::newRow("percent escape") << "a%41" << set << "would ask the server for another path";
-        QTest::newRow("server directory") << "x/home/zorvanhost/www/y" << set << "the server's directory";
-        QTest::newRow("link out of the build") << "out -> /etc/hostname" << set << "leads out of the build";
-        QTest::newRow("link to nothing") << "dangling -> missing.dat" << set << "a link to nothing";
-        QTest::newRow("link loop") << "Data/up -> .." << set << "leads back into its own directory";
-        QTest::newRow("pipe") << "Data/pipe|" << set << "not a regular file";
+        row("name inside a directory name", "Data/ata", set, {}, "\"ata\" also occurs earlier");
+        row("percent escape", "a%41", set, {}, "would ask the server for another path");
+        row("server directory", "x/home/zorvanhost/www/y", set, {}, "the server's directory");
+        row("link out of the build", "out -> /etc/hostname", set, {}, "leads out of the build");
+        row("link to nothing", "dangling -> missing.dat", set, {}, "a link to nothing");
+        row("link loop", "Data/up -> ..", set, {}, "leads back into its own directory");
+        row("pipe", "Data/pipe|", set, {}, "not a regular file");
+        const QStringList sign = set + QStringList{"--sign", "{elsewhere}/studio.key"};
+        const char *malformed = "not a signing key; expected the 128 hexadecimal digits that --generate-key writes";
+        row("public key given", "", sign, QByteArray(64, 'a'), malformed);
+        row("key not hexadecimal", "", sign, QByteArray(128, 'g'), malformed);
+        row("public half not the seed's", "", sign, QByteArray(128, '1'), malformed);
+        row("no such key file", "", sign, {}, "cannot read the signing key");
+        row("key inside the build", "", set + QStringList{"--sign", "{build}/studio.key"}, "{generated}",
+            "lies inside the published directory");
     }
 
     void publisherRefusals()
     {
         QFETCH(QString, entry);
         QFETCH(QStringList, args);
+        QFETCH(QByteArray, key);
         QFETCH(QString, message);
         ServedTree build;
+        QTemporaryDir elsewhere;
         build.write("Game.exe", "game");
         build.write("version.txt", "beta\n");
         const QString path = build.path() + "/" + entry.section(" -> ", 0, 0).remove('|');
@@ -785,20 +707,27 @@ private slots:
         if ((entry.contains(" -> ") && !fsfixtures::symbolicLinksAvailable()) || (entry.endsWith('|') && !fsfixtures::makeFifo(path)))
             QSKIP("no symbolic links or named pipes in a directory here");
 #ifdef Q_OS_WIN
-        if (entry.contains('\\') || entry.contains('\x01'))
-            QSKIP("no such file name on Windows");
+        if (entry.contains('\\') || entry.contains('\x01') || args.contains("--sign"))
+            QSKIP("no such file name, and no signing, on Windows");
 #endif
         if (entry.contains(" -> "))
             QVERIFY(QFile::link(entry.section(" -> ", 1), path));
         else if (!entry.isEmpty())
             build.write(entry, "x");
+        args.replaceInStrings("{build}", build.path()).replaceInStrings("{elsewhere}", elsewhere.path());
+        const QString keyPath = args.contains("--sign") ? args.last() : QString();
+        if (key == "{generated}")
+            QCOMPARE(publish({"--generate-key", keyPath}).first, 0);
+        else if (!key.isNull())
+            writeFile(keyPath, key + "\n");
+        const QMap<QString, QByteArray> before = snapshot(build.path());
 
         const QPair<int, QString> run = publish(QStringList{build.path()} + args);
 
         QCOMPARE(run.first, 1);
         QVERIFY2(run.second.startsWith("zorvan-publish: ") && run.second.contains(message), qPrintable(run.second));
-        QCOMPARE(readFile(build.path() + "/version.txt"), QByteArray("beta\n"));
-        QVERIFY(!QFileInfo::exists(build.path() + "/file_listing.xml"));
+        QCOMPARE(snapshot(build.path()), before);
+        QVERIFY(keyPath.isEmpty() || !QFileInfo::exists(keyPath + ".sequence"));
     }
 };
 

@@ -4,90 +4,55 @@
 
 namespace {
 
-struct Entry
+QString key(const QString &context, const QString &text, const QString &disambiguation)
 {
-    const char *context;
-    const char *text;
-    const char *disambiguation;
-};
+    return context + '|' + text + '|' + disambiguation;
+}
 
-const Entry kEntries[] = {
+// Every text of the launcher, by context and disambiguation.
+QSet<QString> launcherKeys()
+{
+    QSet<QString> all;
+    const auto add = [&](const char *context, const QString &texts, const QString &disambiguation = QString()) {
+        for (const QString &text : texts.split('|'))
+            all << key(QString::fromLatin1(context), text, disambiguation);
+    };
     // The window.
-    {"QObject", "Play", ""},
-    {"QObject", "Close", ""},
-    {"QObject", "Repair", ""},
-    {"QObject", "Checking new version.", ""},
-    {"QObject", "Patch notes.", ""},
-    {"QObject", "Website", ""},
-    {"QObject", "Wiki", ""},
-    {"QObject", "Discord", ""},
-    {"QObject", "Import save file", ""},
-    {"QObject", "Import external save file", ""},
-    {"QObject", "Graphic options", ""},
-    {"QObject", "Fullscreen", ""},
-    {"QObject", "Normal ratio", ""},
-    {"QObject", "Scale x2", ""},
-    {"QObject", "Scale x3", ""},
-    {"QObject", "Save manager", ""},
-    {"QObject", "Backup save", ""},
-    {"QObject", "Remove save", ""},
-    {"QObject", "Other options", ""},
-    {"QObject", "Patch notes", ""},
-    {"QObject", "Advanced options", ""},
+    add("QObject",
+        "Play|Close|Repair|Checking new version.|Patch notes.|Website|Wiki|Discord|Import save file|"
+        "Import external save file|Graphic options|Fullscreen|Normal ratio|Scale x2|Scale x3|Save manager|Backup save|"
+        "Remove save|Other options|Patch notes|Advanced options");
     // The engine's successes, the game start and the self-update.
-    {"QObject", "You have the latest version.", ""},
-    {"QObject", "Update finished. You have the latest version.", ""},
-    {"QObject", "Unable to start Game.exe, please check your antivirus and repair files. (Error 008)", ""},
-    {"QObject", "A new launcher update is available. The program will restart.", ""},
+    add("QObject",
+        "You have the latest version.|Update finished. You have the latest version.|"
+        "Unable to start Game.exe, please check your antivirus and repair files. (Error 008)|"
+        "A new launcher update is available. The program will restart.");
     // The engine's progress and errors.
-    {"GameUpdater", "Downloading  ", "When we download a file"},
-    {"GameUpdater", "Downloading", "When we download a file"},
-    {"GameUpdater", "Checking ", "When we check a file"},
-    {"GameUpdater", "Done", ""},
-    {"GameUpdater", "Download error (004). Local version available.", ""},
-    {"GameUpdater", "Download interrupted (004). Local version available.", ""},
-    {"GameUpdater", "Error when opening file (005). Local version available.", ""},
-    {"GameUpdater", "Error when writing file (005). Local version available.", ""},
-    {"GameUpdater", "Download error (006). Local version available.", ""},
-    {"GameUpdater", "Download interrupted (006). Local version available.", ""},
-    {"GameUpdater", "Error when opening file (007). Local version available.", ""},
-    {"GameUpdater", "Error when writing file (007). Local version available.", ""},
-    {"GameUpdater", "Error in the update manifesto (009).", ""},
-    {"GameUpdater", "Error in the update manifesto. (010)", ""},
-    {"GameUpdater", "Error in the update manifesto. (011)", ""},
+    add("GameUpdater", "Downloading  |Downloading", "When we download a file");
+    add("GameUpdater", "Checking ", "When we check a file");
+    add("GameUpdater",
+        "Done|Download error (004). Local version available.|Download interrupted (004). Local version available.|"
+        "Error when opening file (005). Local version available.|Error when writing file (005). Local version available.|"
+        "Download error (006). Local version available.|Download interrupted (006). Local version available.|"
+        "Error when opening file (007). Local version available.|Error when writing file (007). Local version available.|"
+        "Error in the update manifesto (009).|Error in the update manifesto. (010)|Error in the update manifesto. (011)");
     // The save operations.
-    {"QObject", "Save as", ""},
-    {"SaveManager", "Save files (*)", ""},
-    {"SaveManager", "Select save file", ""},
-    {"QObject", "Unable to export save file. (Error 001)", ""},
-    {"QObject", "Unable to export save file. (Error 002)", ""},
-    {"QObject", "Save successfully exported.", ""},
-    {"QObject", "Unable to import save file. (Error 001)", ""},
-    {"QObject", "Unable to import save file. (Error 002)", ""},
-    {"QObject", "Unable to import save file. (Error 2)", ""},
-    {"QObject", "Save successfully imported.", ""},
-    {"QObject", "Unable to remove save file. (Error 003)", ""},
-    {"QObject", "Save succesfully removed.", ""},
-};
-
-QString key(const char *context, const char *text, const char *disambiguation)
-{
-    return QString::fromUtf8(context) + '|' + QString::fromUtf8(text) + '|' + QString::fromUtf8(disambiguation ? disambiguation : "");
+    add("SaveManager", "Save files (*)|Select save file");
+    add("QObject",
+        "Save as|Unable to export save file. (Error 001)|Unable to export save file. (Error 002)|Save successfully exported.|"
+        "Unable to import save file. (Error 001)|Unable to import save file. (Error 002)|Unable to import save file. (Error 2)|"
+        "Save successfully imported.|Unable to remove save file. (Error 003)|Save succesfully removed.");
+    return all;
 }
 
 } // namespace
 
 QString LauncherCatalogue::translate(const char *context, const char *sourceText, const char *disambiguation, int) const
 {
-    static const QSet<QString> keys = [] {
-        QSet<QString> all;
-        for (const Entry &entry : kEntries)
-            all << key(entry.context, entry.text, entry.disambiguation);
-        return all;
-    }();
+    static const QSet<QString> keys = launcherKeys();
     // The toolkit looks up texts of its own in contexts of its own.
     static const QSet<QByteArray> launcherContexts{"QObject", "GameUpdater", "SaveManager", "CustomComboBox", "textPerso", "progressBar"};
-    const QString looked = key(context, sourceText, disambiguation);
+    const QString looked = key(QString::fromUtf8(context), QString::fromUtf8(sourceText), QString::fromUtf8(disambiguation));
     if (launcherContexts.contains(context) && !keys.contains(looked))
         m_misplaced << looked;
     return QString(); // the text as written

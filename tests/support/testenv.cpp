@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDirIterator>
+#include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTimer>
@@ -111,6 +112,15 @@ QByteArray manifestFor(const QList<QPair<QString, QByteArray>> &files)
             + "\" MD5=\"" + md5Hex(file.second).toLatin1() + "\" SHA1=\"" + sha1Hex(file.second).toLatin1() + "\"/>\n";
     }
     return xml + "</Files>\n";
+}
+
+QPair<int, QString> publish(const QStringList &args)
+{
+    QProcess tool;
+    tool.start(QStringLiteral(ZORVAN_BUILD_DIR "/tools/publish/zorvan-publish"), args);
+    if (!tool.waitForFinished(30000) || tool.exitStatus() != QProcess::NormalExit)
+        return {-1, QString()};
+    return {tool.exitCode(), QString::fromUtf8(tool.readAllStandardOutput() + tool.readAllStandardError())};
 }
 
 QStringList texts(const QSignalSpy &spy)
