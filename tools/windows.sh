@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows launcher from this Debian machine and proves it under
 # Wine, installing what is missing:
-#   1. a static Qt and tinyxml2 for x86_64-w64-mingw32, built once from
-#      Debian's source packages into a cache outside the checkout
+#   1. a static Qt, tinyxml2 and libsodium for x86_64-w64-mingw32, built
+#      once from Debian's source packages into a cache outside the checkout
 #      ($ZORVAN_CACHE_DIR, by default ~/.cache/zorvan-launcher);
 #   2. the launcher ("Zorvan Lumeth.exe"), its French catalogue and its tests,
 #      cross-built in build-windows with cmake/mingw-w64-x86_64.cmake;
@@ -22,14 +22,15 @@ run_tests=1
 [ "${1:-}" = --no-test ] && run_tests=0
 
 zorvan_install_missing dpkg-dev g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
-    wine wine64 nsis fonts-dejavu-core
+    autoconf automake libtool wine wine64 nsis fonts-dejavu-core
 zorvan_win_build_qt
 zorvan_win_build_tinyxml2
+zorvan_win_build_libsodium
 
 build=build-windows
 echo "== Windows build ($build)"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$zorvan_root/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$zorvan_win_qt;$zorvan_win_tinyxml2" >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$zorvan_win_qt;$zorvan_win_tinyxml2;$zorvan_win_libsodium" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 echo "== installer"
