@@ -27,6 +27,11 @@ zorvan_win_build_qt
 zorvan_win_build_tinyxml2
 zorvan_win_build_libsodium
 
+# The build already runs Wine: the signing tests' throwaway keys are made by
+# the Windows publisher. Both it and the tests use a prefix of their own.
+source "$zorvan_root/tools/windows/wineenv.sh"
+zorvan_wine_prefix
+
 build=build-windows
 echo "== Windows build ($build)"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$zorvan_root/cmake/mingw-w64-x86_64.cmake" \
@@ -40,6 +45,4 @@ ls -l "$build/Zorvan Lumeth.exe" "$build/zorvanlauncher_fr.qm" "$build/Zorvan Lu
 [ "$run_tests" = 1 ] || exit 0
 
 echo "== tests under Wine"
-source "$zorvan_root/tools/windows/wineenv.sh"
-zorvan_wine_prefix
 (cd "$build" && ctest --output-on-failure --timeout 600)
