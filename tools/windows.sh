@@ -10,12 +10,24 @@
 #   4. the tests under Wine, in a Wine prefix of their own (skip with
 #      --no-test).
 #
-#   tools/windows.sh [--no-test]
+#   [ZORVAN_UPDATE_PUBLIC_KEY=HEX | ZORVAN_UPDATE_PUBLIC_KEY_FILE=KEY.pub] tools/windows.sh [--no-test]
+#
+# With a studio's public key in the environment the launcher is built to
+# accept only updates signed with it; without one it is built without a key,
+# whatever an earlier run left in build-windows.
 set -euo pipefail
 
 zorvan_root=$(cd "$(dirname "$0")/.." && pwd)
 source "$zorvan_root/tools/lib/deps.sh"
 source "$zorvan_root/tools/windows/deps.sh"
+
+# Key files are named from the caller's directory.
+key_files=()
+IFS=';' read -ra key_files <<< "${ZORVAN_UPDATE_PUBLIC_KEY_FILE:-}"
+for i in "${!key_files[@]}"; do
+    key_files[i]=$(realpath -- "${key_files[i]}")
+done
+key_file_list=$(IFS=';'; echo "${key_files[*]}")
 cd "$zorvan_root"
 
 run_tests=1
@@ -35,7 +47,8 @@ zorvan_wine_prefix
 build=build-windows
 echo "== Windows build ($build)"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$zorvan_root/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$zorvan_win_qt;$zorvan_win_tinyxml2;$zorvan_win_libsodium" >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$zorvan_win_qt;$zorvan_win_tinyxml2;$zorvan_win_libsodium" \
+    -DZORVAN_UPDATE_PUBLIC_KEY="${ZORVAN_UPDATE_PUBLIC_KEY:-}" -DZORVAN_UPDATE_PUBLIC_KEY_FILE="$key_file_list" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 echo "== installer"
