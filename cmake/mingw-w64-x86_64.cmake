@@ -1,6 +1,7 @@
 # Cross-builds the launcher for 64-bit Windows with Debian's MinGW-w64 (posix
-# thread model, the only one Debian installs). The Qt and tinyxml2 built for
-# the target are found through CMAKE_PREFIX_PATH (tools/windows.sh sets it);
+# thread model, the only one Debian installs). The Qt, tinyxml2 and libsodium
+# built for the target are found through CMAKE_PREFIX_PATH (tools/windows.sh
+# sets it);
 # Qt's host tools (moc, rcc) in that prefix run on this machine. Tests run
 # under Wine.
 set(CMAKE_SYSTEM_NAME Windows)
@@ -16,6 +17,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
+
+# pkg-config must never offer the build machine's own libraries (Debian's
+# libsodium.pc would link a Linux archive): only the target's directory,
+# which holds none, and the CMAKE_PREFIX_PATH entries that FindPkgConfig adds.
+set(ENV{PKG_CONFIG_LIBDIR} ${CMAKE_FIND_ROOT_PATH}/lib/pkgconfig)
 
 find_program(ZORVAN_WINE NAMES wine wine64)
 if(ZORVAN_WINE)

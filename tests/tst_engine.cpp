@@ -707,8 +707,12 @@ private slots:
         if ((entry.contains(" -> ") && !fsfixtures::symbolicLinksAvailable()) || (entry.endsWith('|') && !fsfixtures::makeFifo(path)))
             QSKIP("no symbolic links or named pipes in a directory here");
 #ifdef Q_OS_WIN
-        if (entry.contains('\\') || entry.contains('\x01') || args.contains("--sign"))
-            QSKIP("no such file name, and no signing, on Windows");
+        if (entry.contains('\\') || entry.contains('\x01'))
+            QSKIP("no such file name on Windows");
+#endif
+#ifndef ZORVAN_PUBLISHER_SIGNS
+        if (args.contains("--sign"))
+            QSKIP("a publisher built without Ed25519 cannot sign");
 #endif
         if (entry.contains(" -> "))
             QVERIFY(QFile::link(entry.section(" -> ", 1), path));

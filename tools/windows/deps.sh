@@ -1,8 +1,8 @@
 # Builds a static Qt for x86_64-w64-mingw32 from Debian's own qtbase source
 # package, once, into a cache directory outside the checkout. Later runs (and
 # CI on the same machine) find it there and skip the build.
-# Sourced by tools/windows.sh; sets zorvan_win_qt and zorvan_win_tinyxml2
-# to the installed prefixes.
+# Sourced by tools/windows.sh; sets zorvan_win_qt, zorvan_win_tinyxml2 and
+# zorvan_win_libsodium to the installed prefixes.
 #
 # The cache key holds the source package's version, the compiler's version
 # and the configure options, so a change to any of them builds a new Qt
@@ -111,5 +111,47 @@ zorvan_win_build_tinyxml2() {
     cmake --build "$work/build" -j"$(nproc)" --target install > "$work/build.log" 2>&1 \
         || { tail -30 "$work/build.log"; return 1; }
     touch "$zorvan_win_tinyxml2/.complete"
+    rm -rf "$work"
+}
+
+# libsodium from Debian's own source package, as a static library for the
+# target: it verifies the studio's signatures in a launcher built with an
+# update key. Debian's tarball carries no configure script (the package
+# regenerates it), so autoreconf makes one. --build is given as well as
+# --host so that configure never tries to run a target program (binfmt
+# would hand it to Wine and configure would think it is not cross-compiling).
+zorvan_win_sodium_options=(
+    --host=x86_64-w64-mingw32 --disable-shared --enable-static --disable-dependency-tracking
+    CFLAGS=-O2
+)
+
+zorvan_win_build_libsodium() {
+    zorvan_win_enable_sources
+    local version compiler key
+    version=$(apt-cache showsrc libsodium | sed -n 's/^Version: //p' | sort -V | tail -1)
+    compiler=$(x86_64-w64-mingw32-gcc-posix -dumpfullversion)
+    key=$(printf '%s\n' "$version" "$compiler" "${zorvan_win_sodium_options[@]}" | sha256sum | cut -c1-12)
+    zorvan_win_libsodium=$zorvan_win_cache/libsodium-${version%%-*}-mingw64-static-$key
+    if [ -f "$zorvan_win_libsodium/.complete" ]; then
+        echo "libsodium for Windows: cached in $zorvan_win_libsodium"
+        return 0
+    fi
+    echo "libsodium for Windows: building $version into $zorvan_win_libsodium"
+    local work=$zorvan_win_cache/work-libsodium-$key
+    rm -rf "$work" "$zorvan_win_libsodium"
+    mkdir -p "$work"
+    (cd "$work" && apt-get source -q libsodium="$version" >/dev/null 2>&1)
+    local src
+    src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'libsodium-*' | head -1)
+    (
+        cd "$src"
+        autoreconf -fi > "$work/autoreconf.log" 2>&1 || { tail -30 "$work/autoreconf.log"; exit 1; }
+        ./configure --build="$(gcc -dumpmachine)" CC=x86_64-w64-mingw32-gcc-posix \
+            --prefix="$zorvan_win_libsodium" "${zorvan_win_sodium_options[@]}" > "$work/configure.log" 2>&1 \
+            || { tail -30 "$work/configure.log"; exit 1; }
+        make -j"$(nproc)" > "$work/make.log" 2>&1 || { tail -30 "$work/make.log"; exit 1; }
+        make install > "$work/install.log" 2>&1 || { tail -30 "$work/install.log"; exit 1; }
+    )
+    touch "$zorvan_win_libsodium/.complete"
     rm -rf "$work"
 }
