@@ -98,6 +98,8 @@ private slots:
         row("empty body truncates", "version.txt", Behaviour::Serve, "", 0, "file", {kVersion}, written);
         row("no length", "version.txt", Behaviour::NoLength, QByteArray(70000, 'x'), 0, "file", {kVersion}, written);
         row("redirect", "version.txt", Behaviour::Redirect, "2.0\n", 0, "file", {kVersion}, written);
+        // How the toolkit can hand over a redirected reply's headers.
+        row("length joined to a redirect's", "version.txt", Behaviour::JoinedLength, "2.0\n", 0, "file", {kVersion}, written);
         row("game file, nested, accented", "Données/Cartes/é 01.dat", Behaviour::Serve, "é", 3, "", {"Downloading (37.50%) é 01.dat..."},
             {"Vérification de : Données/Cartes/", "Création du dossier : Données/Cartes/",
              "Chemin vers le fichier : Données/Cartes/é 01.dat", "Ecriture de Données/Cartes/é 01.dat"});

@@ -74,16 +74,26 @@ bool drain(QNetworkReply *reply, QByteArray &body)
     return got >= 0;
 }
 
+// The length the server announced for the body, or -1 when it announced
+// none that can be read. After a redirect the toolkit can hand over the redirect's own
+// headers joined to the final ones ("0, 4"): the last value is the body's.
+qint64 announcedLength(QNetworkReply *reply)
+{
+    bool ok = false;
+    const qint64 length = reply->rawHeader("Content-Length").split(',').last().trimmed().toLongLong(&ok);
+    return ok && length >= 0 ? length : -1;
+}
+
 // Whether the body is as long as the server announced. A connection that
 // closes early can end a reply without an error; such a body is cut short
 // and must not replace a file.
 bool complete(QNetworkReply *reply, const QByteArray &body)
 {
-    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    const qint64 announced = announcedLength(reply);
     const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (!announced.isValid() || !(encoding.isEmpty() || encoding == "identity"))
+    if (announced == -1 || !(encoding.isEmpty() || encoding == "identity"))
         return true;
-    return announced.toLongLong() == body.size();
+    return announced == body.size();
 }
 
 } // namespace
@@ -116,7 +126,7 @@ GameUpdater::Fetched GameUpdater::fetch(const QString &url)
     // announced length, so that a large file is held in memory only once.
     connect(reply, &QIODevice::readyRead, &loop, [&]() {
         if (result.body.isEmpty()) {
-            const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+            const qint64 announced = announcedLength(reply);
             if (announced > 0 && announced <= kMaxBody)
                 result.body.reserve(int(announced));
         }

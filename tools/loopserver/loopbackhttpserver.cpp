@@ -237,6 +237,9 @@ void LoopbackHttpServer::answer(QTcpSocket *socket, const QString &path)
     case Behaviour::ShortBody:
         headers += "Content-Length: " + QByteArray::number(size + 100) + "\r\n";
         break;
+    case Behaviour::JoinedLength:
+        headers += "Content-Length: 0, " + QByteArray::number(size) + "\r\n";
+        break;
     default:
         headers += "Content-Length: " + QByteArray::number(size) + "\r\n";
         break;

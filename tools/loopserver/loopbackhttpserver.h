@@ -27,6 +27,7 @@ public:
         Stall,        // headers and half the body, then silence until released
         DropMidBody,  // headers announcing the whole body, half of it, then a dropped connection
         ShortBody,    // announces more bytes than it sends, then closes
+        JoinedLength, // 200 whose Content-Length is "0, N": a redirect's length joined to the body's
     };
 
     explicit LoopbackHttpServer(QObject *parent = nullptr);
