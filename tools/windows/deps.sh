@@ -84,34 +84,52 @@ zorvan_win_build_qt() {
     rm -rf "$work"
 }
 
+# Fetches Debian's source package $1 for a static build for the target, to
+# be installed into a cache directory named after its version and keyed by
+# that version, the version of compiler $2 and the options that follow.
+# Sets zorvan_win_prefix (the install directory), zorvan_win_work (a fresh
+# work directory) and zorvan_win_src (the unpacked source), which stays
+# empty when the prefix is already complete: nothing to build then.
+zorvan_win_fetch_source() {
+    local package=$1 compiler=$2 version key
+    shift 2
+    zorvan_win_enable_sources
+    version=$(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -V | tail -1)
+    key=$(printf '%s\n' "$version" "$("$compiler" -dumpfullversion)" "$@" | sha256sum | cut -c1-12)
+    zorvan_win_prefix=$zorvan_win_cache/$package-${version%%[-+]*}-mingw64-static-$key
+    zorvan_win_work=$zorvan_win_cache/work-$package-$key
+    zorvan_win_src=
+    if [ -f "$zorvan_win_prefix/.complete" ]; then
+        echo "$package for Windows: cached in $zorvan_win_prefix"
+        return 0
+    fi
+    echo "$package for Windows: building $version into $zorvan_win_prefix"
+    rm -rf "$zorvan_win_work" "$zorvan_win_prefix"
+    mkdir -p "$zorvan_win_work"
+    (cd "$zorvan_win_work" && apt-get source -q "$package=$version" >/dev/null 2>&1)
+    zorvan_win_src=$(find "$zorvan_win_work" -mindepth 1 -maxdepth 1 -type d -name "$package-*" | head -1)
+}
+
+# Marks the build zorvan_win_fetch_source started as complete.
+zorvan_win_finish_source() {
+    touch "$zorvan_win_prefix/.complete"
+    rm -rf "$zorvan_win_work"
+}
+
 # tinyxml2 from Debian's own source package, as a static library for the
 # target, installed with its CMake package files beside the Qt build.
 zorvan_win_build_tinyxml2() {
-    zorvan_win_enable_sources
-    local version compiler key
-    version=$(apt-cache showsrc tinyxml2 | sed -n 's/^Version: //p' | sort -V | tail -1)
-    compiler=$(x86_64-w64-mingw32-g++-posix -dumpfullversion)
-    key=$(printf '%s\n' "$version" "$compiler" static | sha256sum | cut -c1-12)
-    zorvan_win_tinyxml2=$zorvan_win_cache/tinyxml2-${version%%+*}-mingw64-static-$key
-    if [ -f "$zorvan_win_tinyxml2/.complete" ]; then
-        echo "tinyxml2 for Windows: cached in $zorvan_win_tinyxml2"
-        return 0
-    fi
-    echo "tinyxml2 for Windows: building $version into $zorvan_win_tinyxml2"
-    local work=$zorvan_win_cache/work-tinyxml2-$key
-    rm -rf "$work" "$zorvan_win_tinyxml2"
-    mkdir -p "$work"
-    (cd "$work" && apt-get source -q tinyxml2="$version" >/dev/null 2>&1)
-    local src
-    src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'tinyxml2-*' | head -1)
-    cmake -S "$src" -B "$work/build" -DCMAKE_TOOLCHAIN_FILE="$zorvan_root/cmake/mingw-w64-x86_64.cmake" \
+    zorvan_win_fetch_source tinyxml2 x86_64-w64-mingw32-g++-posix static
+    zorvan_win_tinyxml2=$zorvan_win_prefix
+    [ -n "$zorvan_win_src" ] || return 0
+    local work=$zorvan_win_work
+    cmake -S "$zorvan_win_src" -B "$work/build" -DCMAKE_TOOLCHAIN_FILE="$zorvan_root/cmake/mingw-w64-x86_64.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -Dtinyxml2_BUILD_TESTING=OFF -DBUILD_TESTING=OFF \
         -DCMAKE_INSTALL_PREFIX="$zorvan_win_tinyxml2" > "$work/configure.log" 2>&1 \
         || { tail -30 "$work/configure.log"; return 1; }
     cmake --build "$work/build" -j"$(nproc)" --target install > "$work/build.log" 2>&1 \
         || { tail -30 "$work/build.log"; return 1; }
-    touch "$zorvan_win_tinyxml2/.complete"
-    rm -rf "$work"
+    zorvan_win_finish_source
 }
 
 # libsodium from Debian's own source package, as a static library for the
@@ -126,25 +144,12 @@ zorvan_win_sodium_options=(
 )
 
 zorvan_win_build_libsodium() {
-    zorvan_win_enable_sources
-    local version compiler key
-    version=$(apt-cache showsrc libsodium | sed -n 's/^Version: //p' | sort -V | tail -1)
-    compiler=$(x86_64-w64-mingw32-gcc-posix -dumpfullversion)
-    key=$(printf '%s\n' "$version" "$compiler" "${zorvan_win_sodium_options[@]}" | sha256sum | cut -c1-12)
-    zorvan_win_libsodium=$zorvan_win_cache/libsodium-${version%%-*}-mingw64-static-$key
-    if [ -f "$zorvan_win_libsodium/.complete" ]; then
-        echo "libsodium for Windows: cached in $zorvan_win_libsodium"
-        return 0
-    fi
-    echo "libsodium for Windows: building $version into $zorvan_win_libsodium"
-    local work=$zorvan_win_cache/work-libsodium-$key
-    rm -rf "$work" "$zorvan_win_libsodium"
-    mkdir -p "$work"
-    (cd "$work" && apt-get source -q libsodium="$version" >/dev/null 2>&1)
-    local src
-    src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'libsodium-*' | head -1)
+    zorvan_win_fetch_source libsodium x86_64-w64-mingw32-gcc-posix "${zorvan_win_sodium_options[@]}"
+    zorvan_win_libsodium=$zorvan_win_prefix
+    [ -n "$zorvan_win_src" ] || return 0
+    local work=$zorvan_win_work
     (
-        cd "$src"
+        cd "$zorvan_win_src"
         autoreconf -fi > "$work/autoreconf.log" 2>&1 || { tail -30 "$work/autoreconf.log"; exit 1; }
         ./configure --build="$(gcc -dumpmachine)" CC=x86_64-w64-mingw32-gcc-posix \
             --prefix="$zorvan_win_libsodium" "${zorvan_win_sodium_options[@]}" > "$work/configure.log" 2>&1 \
@@ -152,6 +157,5 @@ zorvan_win_build_libsodium() {
         make -j"$(nproc)" > "$work/make.log" 2>&1 || { tail -30 "$work/make.log"; exit 1; }
         make install > "$work/install.log" 2>&1 || { tail -30 "$work/install.log"; exit 1; }
     )
-    touch "$zorvan_win_libsodium/.complete"
-    rm -rf "$work"
+    zorvan_win_finish_source
 }
