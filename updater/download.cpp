@@ -7,6 +7,7 @@
 #include "platform/replacefile.h"
 #include "updater/paths.h"
 #include "updater/serverurls.h"
+#include "updater/transfer.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -16,19 +17,15 @@
 #include <QNetworkRequest>
 #include <QUrl>
 
-#include <limits>
 #include <memory>
 #include <utility>
 
 namespace {
 
-// What the reply may hold before we read it; keeps the network thread from
-// buffering a large body a second time. Of 256 KiB, 1 MiB and 4 MiB, 1 MiB
-// fetched a 512 MiB body fastest over loopback.
+// What the reply may hold before we take it; keeps the network thread from
+// buffering a large body. Of 256 KiB, 1 MiB and 4 MiB, 1 MiB fetched a
+// 512 MiB body fastest over loopback.
 constexpr qint64 kReplyBufferSize = 1024 * 1024;
-
-// The largest body a QByteArray can hold.
-constexpr qint64 kMaxBody = std::numeric_limits<int>::max() - 64;
 
 struct DownloadTexts
 {
@@ -59,21 +56,6 @@ const DownloadTexts &textsFor(bool gameFile)
     return gameFile ? kGameFileDownload : kPlainDownload;
 }
 
-// Appends what the reply holds to `body`, reading straight into its storage.
-bool drain(QNetworkReply *reply, QByteArray &body)
-{
-    const qint64 available = reply->bytesAvailable();
-    if (available <= 0)
-        return true;
-    if (body.size() + available > kMaxBody)
-        return false;
-    const int oldSize = body.size();
-    body.resize(oldSize + int(available));
-    const qint64 got = reply->read(body.data() + oldSize, available);
-    body.resize(oldSize + int(qMax<qint64>(got, 0)));
-    return got >= 0;
-}
-
 // The length the server announced for the body, or -1 when it announced
 // none that can be read. After a redirect the toolkit can hand over the redirect's own
 // headers joined to the final ones ("0, 4"): the last value is the body's.
@@ -87,20 +69,19 @@ qint64 announcedLength(QNetworkReply *reply)
 // Whether the body is as long as the server announced. A connection that
 // closes early can end a reply without an error; such a body is cut short
 // and must not replace a file.
-bool complete(QNetworkReply *reply, const QByteArray &body)
+bool complete(QNetworkReply *reply, qint64 received)
 {
     const qint64 announced = announcedLength(reply);
     const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
     if (announced == -1 || !(encoding.isEmpty() || encoding == "identity"))
         return true;
-    return announced == body.size();
+    return announced == received;
 }
 
 } // namespace
 
-GameUpdater::Fetched GameUpdater::fetch(const QString &url)
+GameUpdater::FetchOutcome GameUpdater::fetch(const QString &url, BodyTransfer &transfer)
 {
-    Fetched result;
     QEventLoop loop;
     QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
     // Redirects are followed; in Qt 5.15 this attribute means the
@@ -118,44 +99,32 @@ GameUpdater::Fetched GameUpdater::fetch(const QString &url)
     // previous download's goes now that this request is on its way, so that
     // the wait overlaps with this transfer instead of adding to each file.
     disposeRetiredManager();
-    bool tooLarge = false;
 
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     connect(reply, &QNetworkReply::downloadProgress, this, &GameUpdater::downloadProgress);
-    // The body is taken as it arrives, into storage sized once from the
-    // announced length, so that a large file is held in memory only once.
+    // The body is taken as it arrives, so that it is never held whole.
     connect(reply, &QIODevice::readyRead, &loop, [&]() {
-        if (result.body.isEmpty()) {
-            const qint64 announced = announcedLength(reply);
-            if (announced > 0 && announced <= kMaxBody)
-                result.body.reserve(int(announced));
-        }
-        if (!drain(reply, result.body)) {
-            tooLarge = true;
+        if (!transfer.take(reply))
             reply->abort();
-        }
     });
     // A redirect's own body is not the file.
-    connect(reply, &QNetworkReply::redirected, &loop, [&]() { result.body.clear(); });
+    connect(reply, &QNetworkReply::redirected, &loop, [&]() { transfer.restart(); });
 
     loop.exec();
 
+    FetchOutcome outcome = FetchOutcome::Finished;
     if (!reply->isFinished()) {
         // Only a quit request ends every running loop; the reply is dropped.
         lifecycle::noteQuitRequested();
         reply->disconnect();
         reply->abort();
-        result.outcome = FetchOutcome::Interrupted;
-    } else if (reply->error() != QNetworkReply::NoError || tooLarge || !drain(reply, result.body) || !complete(reply, result.body)) {
-        result.outcome = FetchOutcome::Failed;
-    } else {
-        result.outcome = FetchOutcome::Finished;
+        outcome = FetchOutcome::Interrupted;
+    } else if (reply->error() != QNetworkReply::NoError || !transfer.take(reply) || !complete(reply, transfer.received())) {
+        outcome = FetchOutcome::Failed;
     }
-    if (result.outcome != FetchOutcome::Finished)
-        result.body.clear();
     reply->deleteLater();
     retire(std::move(manager));
-    return result;
+    return outcome;
 }
 
 void GameUpdater::retire(std::unique_ptr<QNetworkAccessManager> manager)
@@ -173,7 +142,7 @@ void GameUpdater::disposeRetiredManager()
     m_retiredManager.reset();
 }
 
-void GameUpdater::store(const QString &localPath, const QByteArray &body, bool gameFile)
+void GameUpdater::store(const QString &localPath, BodyTransfer &transfer, bool gameFile)
 {
     const DownloadTexts &texts = textsFor(gameFile);
     // The file gets its new content as a whole (see FileReplacement for the
@@ -186,7 +155,9 @@ void GameUpdater::store(const QString &localPath, const QByteArray &body, bool g
         return;
     }
     debugLine(QStringLiteral("Ecriture de "), localPath);
-    if (!file.commit(body)) {
+    // A body that could not be kept whole as it arrived (a full disk) gives
+    // the same outcome as a write that fails now.
+    if (!file.commit(transfer.file())) {
         emit infos(tr(texts.writeError));
         emit playOk(true);
     }
@@ -199,13 +170,14 @@ void GameUpdater::downloadFile(QString filePath)
     const QString localPath = server::localPathOf(filePath);
     emit infos(tr("Downloading  ", "When we download a file") + localPath + QStringLiteral("..."));
 
-    const Fetched fetched = fetch(filePath);
-    if (fetched.outcome != FetchOutcome::Finished) {
-        emit infos(tr(fetched.outcome == FetchOutcome::Interrupted ? texts.interrupted : texts.networkError));
+    BodyTransfer transfer(BodyTransfer::Storage::File, QFileInfo(localPath).fileName());
+    const FetchOutcome outcome = fetch(filePath, transfer);
+    if (outcome != FetchOutcome::Finished) {
+        emit infos(tr(outcome == FetchOutcome::Interrupted ? texts.interrupted : texts.networkError));
         emit playOk(true);
         return;
     }
-    store(localPath, fetched.body, false);
+    store(localPath, transfer, false);
 }
 
 void GameUpdater::downloadFile(QString filePath, QString fileName, double totalToDownload, double nbDownloaded)
@@ -218,14 +190,26 @@ void GameUpdater::downloadFile(QString filePath, QString fileName, double totalT
     emit infos(tr("Downloading", "When we download a file") + QStringLiteral(" (") + percent + QStringLiteral("%) ") + fileName
                + QStringLiteral("..."));
 
-    const Fetched fetched = fetch(filePath);
-    if (fetched.outcome != FetchOutcome::Finished) {
-        emit infos(tr(fetched.outcome == FetchOutcome::Interrupted ? texts.interrupted : texts.networkError));
+    BodyTransfer transfer(BodyTransfer::Storage::File, fileName);
+    if (listed) {
+        transfer.addDigest(QCryptographicHash::Md5);
+        transfer.addDigest(QCryptographicHash::Sha1);
+    }
+    const FetchOutcome outcome = fetch(filePath, transfer);
+    if (outcome != FetchOutcome::Finished) {
+        emit infos(tr(outcome == FetchOutcome::Interrupted ? texts.interrupted : texts.networkError));
         emit playOk(true);
         return;
     }
-    if (listed && !bodyAsListed(*listed, fetched.body))
+    // A signed publication's file is stored only when its body is the one
+    // the manifest lists.
+    if (listed && (transfer.digest(QCryptographicHash::Md5) != listed->md5 || transfer.digest(QCryptographicHash::Sha1) != listed->sha1)) {
+        listed->refused = true;
+        debugLine(QStringLiteral("Fichier refusé, MD5 reçu : "), transfer.digest(QCryptographicHash::Md5));
+        emit infos(tr("Downloaded file does not match the update manifest (014). Local version available."));
+        emit playOk(true);
         return;
+    }
 
     const QString directory = paths::downloadDirectory(filePath, fileName, server::baseUrl());
     debugLine(QStringLiteral("Vérification de : "), directory);
@@ -236,7 +220,7 @@ void GameUpdater::downloadFile(QString filePath, QString fileName, double totalT
         QDir().mkpath(directory);
     }
     debugLine(QStringLiteral("Chemin vers le fichier : "), localPath);
-    store(localPath, fetched.body, true);
+    store(localPath, transfer, true);
 }
 
 void GameUpdater::downloadProgress(qint64 bytesReceived, qint64 bytesTotal)

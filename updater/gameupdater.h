@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QByteArray>
 #include <QCryptographicHash>
 #include <QObject>
 #include <QString>
 
 #include <memory>
 
+class BodyTransfer;
 class QNetworkAccessManager;
 class QUrl;
 
@@ -47,16 +47,12 @@ public slots:
 private:
     // How the wait for one reply ended.
     enum class FetchOutcome { Finished, Failed, Interrupted };
-    struct Fetched
-    {
-        FetchOutcome outcome = FetchOutcome::Failed;
-        QByteArray body;
-    };
 
-    // One GET with redirects followed, waiting in a local event loop.
-    Fetched fetch(const QString &url);
-    // Replaces `localPath` by `body` atomically; reports 005/007 itself.
-    void store(const QString &localPath, const QByteArray &body, bool gameFile);
+    // One GET with redirects followed, waiting in a local event loop; the
+    // body goes to `transfer` as it arrives.
+    FetchOutcome fetch(const QString &url, BodyTransfer &transfer);
+    // Gives `localPath` the body; reports 005/007 itself.
+    void store(const QString &localPath, BodyTransfer &transfer, bool gameFile);
     // Hands a finished download's manager over for disposal; see fetch().
     void retire(std::unique_ptr<QNetworkAccessManager> manager);
     void disposeRetiredManager();
@@ -76,7 +72,6 @@ private:
         bool refused = false;
     };
     bool acceptPublication();
-    bool bodyAsListed(ListedBody &listed, const QByteArray &body);
 
     bool m_fullscreen = false;
     // The manager of the last download, no longer used by anything, until

@@ -1,7 +1,6 @@
 // Signed publications, in a build that carries the studio's public key: the
 // manifest is used only when the studio's signature covers it and the
-// version file, and not older than one this installation already took; a
-// game file is stored only when its body is the one that manifest lists.
+// version file, and not older than one this installation already took.
 
 #include "updater/gameupdater.h"
 
@@ -9,6 +8,7 @@
 #include "platform/log.h"
 #include "updater/serverurls.h"
 #include "updater/signature.h"
+#include "updater/transfer.h"
 #include "updater/versionfile.h"
 
 #include <QFile>
@@ -35,7 +35,8 @@ bool GameUpdater::acceptPublication()
     debugLine(QStringLiteral("Téléchargement de "), url);
     emit infos(tr("Downloading  ", "When we download a file") + name + QStringLiteral("..."));
     // Held in memory only: a signature is worth nothing once it is used.
-    const Fetched fetched = fetch(url);
+    BodyTransfer transfer(BodyTransfer::Storage::Memory);
+    const FetchOutcome outcome = fetch(url, transfer);
 
     // The version file covered is the one this run downloaded, which the
     // run records as the installed version.
@@ -44,9 +45,9 @@ bool GameUpdater::acceptPublication()
     QByteArray manifest;
     const bool readable = readWhole(versionfile::kServerVersionFile, version) && readWhole("file_listing.xml", manifest);
     QString fault;
-    if (fetched.outcome != FetchOutcome::Finished)
+    if (outcome != FetchOutcome::Finished)
         fault = QStringLiteral("absente");
-    else if (!signature::parse(fetched.body, publication))
+    else if (!signature::parse(transfer.memory(), publication))
         fault = QStringLiteral("illisible");
     else if (!readable
              || !signature::verify(signature::publicKeysHex(), signature::signedMessage(publication.sequence, version, manifest),
@@ -75,17 +76,4 @@ bool GameUpdater::acceptPublication()
         settings.sync();
     }
     return true;
-}
-
-bool GameUpdater::bodyAsListed(ListedBody &listed, const QByteArray &body)
-{
-    const QString md5 = QString::fromLatin1(QCryptographicHash::hash(body, QCryptographicHash::Md5).toHex());
-    const QString sha1 = QString::fromLatin1(QCryptographicHash::hash(body, QCryptographicHash::Sha1).toHex());
-    if (md5 == listed.md5 && sha1 == listed.sha1)
-        return true;
-    listed.refused = true;
-    debugLine(QStringLiteral("Fichier refusé, MD5 reçu : "), md5);
-    emit infos(tr("Downloaded file does not match the update manifest (014). Local version available."));
-    emit playOk(true);
-    return false;
 }
