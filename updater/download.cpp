@@ -7,6 +7,8 @@
 #include "platform/replacefile.h"
 #include "updater/paths.h"
 #include "updater/serverurls.h"
+#include "updater/signature.h"
+#include "updater/signedpublication.h"
 #include "updater/transfer.h"
 
 #include <QDir>
@@ -15,6 +17,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUrl>
 
 #include <memory>
@@ -102,8 +105,22 @@ GameUpdater::FetchOutcome GameUpdater::fetch(const QString &url, BodyTransfer &t
 
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     connect(reply, &QNetworkReply::downloadProgress, this, &GameUpdater::downloadProgress);
+    // A build with the studio's key gives up on a server that stops
+    // sending, however slowly it trickles.
+    QTimer stall;
+    stall.setSingleShot(true);
+    bool stalled = false;
+    if (m_stallLimitMs > 0) {
+        connect(&stall, &QTimer::timeout, &loop, [&]() {
+            stalled = true;
+            reply->abort();
+        });
+        stall.start(m_stallLimitMs);
+    }
     // The body is taken as it arrives, so that it is never held whole.
     connect(reply, &QIODevice::readyRead, &loop, [&]() {
+        if (m_stallLimitMs > 0 && reply->bytesAvailable() > 0)
+            stall.start(m_stallLimitMs);
         if (!transfer.take(reply))
             reply->abort();
     });
@@ -112,6 +129,7 @@ GameUpdater::FetchOutcome GameUpdater::fetch(const QString &url, BodyTransfer &t
 
     loop.exec();
 
+    transfer.setAnswered(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid());
     FetchOutcome outcome = FetchOutcome::Finished;
     if (!reply->isFinished()) {
         // Only a quit request ends every running loop; the reply is dropped.
@@ -122,6 +140,10 @@ GameUpdater::FetchOutcome GameUpdater::fetch(const QString &url, BodyTransfer &t
     } else if (reply->error() != QNetworkReply::NoError || !transfer.take(reply) || !complete(reply, transfer.received())) {
         outcome = FetchOutcome::Failed;
     }
+    if (stalled)
+        debugLine(QStringLiteral("Transfert abandonné, rien reçu depuis (ms) : "), QString::number(m_stallLimitMs));
+    if (transfer.overLimit())
+        debugLine(QStringLiteral("Réponse plus longue que prévu, coupée à (octets) : "), QString::number(transfer.received()));
     reply->deleteLater();
     retire(std::move(manager));
     return outcome;
@@ -142,7 +164,7 @@ void GameUpdater::disposeRetiredManager()
     m_retiredManager.reset();
 }
 
-void GameUpdater::store(const QString &localPath, BodyTransfer &transfer, bool gameFile)
+bool GameUpdater::store(const QString &localPath, BodyTransfer &transfer, bool gameFile)
 {
     const DownloadTexts &texts = textsFor(gameFile);
     // The file gets its new content as a whole (see FileReplacement for the
@@ -150,41 +172,111 @@ void GameUpdater::store(const QString &localPath, BodyTransfer &transfer, bool g
     // writable regular file is never replaced.
     platform::FileReplacement file(localPath);
     if (!paths::staysInside(localPath) || !file.open()) {
-        emit infos(tr(texts.openError));
-        emit playOk(true);
-        return;
+        reportFailure(texts.openError);
+        return false;
     }
     debugLine(QStringLiteral("Ecriture de "), localPath);
     // A body that could not be kept whole as it arrived (a full disk) gives
     // the same outcome as a write that fails now.
-    if (!file.commit(transfer.file())) {
-        emit infos(tr(texts.writeError));
-        emit playOk(true);
-    }
+    const bool stored = transfer.storage() == BodyTransfer::Storage::Memory ? file.commit(transfer.memory()) : file.commit(transfer.file());
+    if (!stored)
+        reportFailure(texts.writeError);
+    return stored;
 }
 
-void GameUpdater::downloadFile(QString filePath)
+void GameUpdater::reportFailure(const char *text)
+{
+    const QString shown = tr(text);
+    if (m_runFailure.isNull())
+        m_runFailure = shown;
+    emit infos(shown);
+    emit playOk(true);
+}
+
+// Whether a body that arrived is exactly the one the studio vouched for.
+static bool asVouched(BodyTransfer &transfer, qint64 size, const QString &sha256)
+{
+    return !transfer.overLimit() && transfer.received() == size && transfer.sha256() == sha256;
+}
+
+bool GameUpdater::fetchStatement()
+{
+    const QString name = QString::fromLatin1(signature::kStatementFile);
+    const QString url = server::baseUrl() + name;
+    debugLine(QStringLiteral("Téléchargement de "), url);
+    emit infos(tr("Downloading  ", "When we download a file") + name + QStringLiteral("..."));
+    // Held in memory only: a statement is worth nothing once it is checked.
+    BodyTransfer transfer(BodyTransfer::Storage::Memory);
+    transfer.setLimit(signature::kMaxStatementSize);
+    const FetchOutcome outcome = fetch(url, transfer);
+    if (outcome == FetchOutcome::Interrupted || (outcome == FetchOutcome::Failed && !transfer.answered())) {
+        reportFailure(outcome == FetchOutcome::Interrupted ? kPlainDownload.interrupted : kPlainDownload.networkError);
+        return false;
+    }
+    QString why = QStringLiteral("absente");
+    const SignedPublication::Verdict verdict =
+        outcome == FetchOutcome::Finished ? m_publication->accept(transfer.memory(), &why) : SignedPublication::Verdict::Unsigned;
+    if (verdict != SignedPublication::Verdict::Accepted) {
+        debugLine(QStringLiteral("Signature refusée : "), why);
+        reportFailure(SignedPublication::refusalText(verdict));
+        return false;
+    }
+    debugLine(QStringLiteral("Publication signée : "), why);
+    return true;
+}
+
+bool GameUpdater::download(const QString &filePath, QByteArray *keep)
 {
     const DownloadTexts &texts = textsFor(false);
     debugLine(QStringLiteral("Téléchargement de "), filePath);
     const QString localPath = server::localPathOf(filePath);
+    // A build with the studio's key fetches only what its statement covers.
+    const signature::CoveredFile *covered = nullptr;
+    if (m_publication) {
+        if (!m_publication->held() && !fetchStatement())
+            return false;
+        covered = m_publication->covered(localPath);
+        if (!covered) {
+            debugLine(QStringLiteral("Fichier non couvert par la signature : "), localPath);
+            reportFailure(SignedPublication::kNotCovered);
+            return false;
+        }
+    }
     emit infos(tr("Downloading  ", "When we download a file") + localPath + QStringLiteral("..."));
 
-    BodyTransfer transfer(BodyTransfer::Storage::File, QFileInfo(localPath).fileName());
-    const FetchOutcome outcome = fetch(filePath, transfer);
-    if (outcome != FetchOutcome::Finished) {
-        emit infos(tr(outcome == FetchOutcome::Interrupted ? texts.interrupted : texts.networkError));
-        emit playOk(true);
-        return;
+    BodyTransfer transfer(keep ? BodyTransfer::Storage::Memory : BodyTransfer::Storage::File, QFileInfo(localPath).fileName());
+    if (covered) {
+        transfer.setLimit(covered->size);
+        transfer.addSha256();
     }
-    store(localPath, transfer, false);
+    const FetchOutcome outcome = fetch(filePath, transfer);
+    if (outcome != FetchOutcome::Finished && !transfer.overLimit()) {
+        reportFailure(outcome == FetchOutcome::Interrupted ? texts.interrupted : texts.networkError);
+        return false;
+    }
+    // A body longer than vouched for was cut off as it arrived.
+    if (covered && !asVouched(transfer, covered->size, QString::fromLatin1(covered->sha256))) {
+        debugLine(QStringLiteral("Fichier refusé, SHA-256 reçu : "), transfer.sha256());
+        reportFailure(SignedPublication::kBodyRefused);
+        return false;
+    }
+    if (!store(localPath, transfer, false))
+        return false;
+    if (keep)
+        *keep = transfer.memory();
+    return true;
 }
 
-void GameUpdater::downloadFile(QString filePath, QString fileName, double totalToDownload, double nbDownloaded)
+void GameUpdater::downloadFile(QString filePath)
+{
+    download(filePath);
+}
+
+bool GameUpdater::downloadGameFile(const QString &filePath, const QString &fileName, double totalToDownload, double nbDownloaded)
 {
     const DownloadTexts &texts = textsFor(true);
     // Taken now: a run started inside the wait below sets its own.
-    ListedBody *const listed = std::exchange(m_listedBody, nullptr);
+    Listing *const listed = std::exchange(m_listing, nullptr);
     debugLine(QStringLiteral("Téléchargement de "), filePath);
     const QString percent = QString::number(nbDownloaded * 100.0 / totalToDownload, 'f', 2);
     emit infos(tr("Downloading", "When we download a file") + QStringLiteral(" (") + percent + QStringLiteral("%) ") + fileName
@@ -192,23 +284,24 @@ void GameUpdater::downloadFile(QString filePath, QString fileName, double totalT
 
     BodyTransfer transfer(BodyTransfer::Storage::File, fileName);
     if (listed) {
+        transfer.setLimit(listed->size);
         transfer.addDigest(QCryptographicHash::Md5);
         transfer.addDigest(QCryptographicHash::Sha1);
+        transfer.addSha256();
     }
     const FetchOutcome outcome = fetch(filePath, transfer);
-    if (outcome != FetchOutcome::Finished) {
-        emit infos(tr(outcome == FetchOutcome::Interrupted ? texts.interrupted : texts.networkError));
-        emit playOk(true);
-        return;
+    if (outcome != FetchOutcome::Finished && !transfer.overLimit()) {
+        reportFailure(outcome == FetchOutcome::Interrupted ? texts.interrupted : texts.networkError);
+        return false;
     }
     // A signed publication's file is stored only when its body is the one
-    // the manifest lists.
-    if (listed && (transfer.digest(QCryptographicHash::Md5) != listed->md5 || transfer.digest(QCryptographicHash::Sha1) != listed->sha1)) {
-        listed->refused = true;
-        debugLine(QStringLiteral("Fichier refusé, MD5 reçu : "), transfer.digest(QCryptographicHash::Md5));
-        emit infos(tr("Downloaded file does not match the update manifest (014). Local version available."));
-        emit playOk(true);
-        return;
+    // the manifest lists; a longer one was cut off as it arrived.
+    if (listed
+        && (transfer.overLimit() || !asVouched(transfer, listed->size, listed->sha256)
+            || transfer.digest(QCryptographicHash::Md5) != listed->md5 || transfer.digest(QCryptographicHash::Sha1) != listed->sha1)) {
+        debugLine(QStringLiteral("Fichier refusé, SHA-256 reçu : "), transfer.sha256());
+        reportFailure(SignedPublication::kBodyRefused);
+        return false;
     }
 
     const QString directory = paths::downloadDirectory(filePath, fileName, server::baseUrl());
@@ -220,7 +313,15 @@ void GameUpdater::downloadFile(QString filePath, QString fileName, double totalT
         QDir().mkpath(directory);
     }
     debugLine(QStringLiteral("Chemin vers le fichier : "), localPath);
-    store(localPath, transfer, true);
+    const bool stored = store(localPath, transfer, true);
+    if (listed)
+        listed->asListed = stored;
+    return stored;
+}
+
+void GameUpdater::downloadFile(QString filePath, QString fileName, double totalToDownload, double nbDownloaded)
+{
+    downloadGameFile(filePath, fileName, totalToDownload, nbDownloaded);
 }
 
 void GameUpdater::downloadProgress(qint64 bytesReceived, qint64 bytesTotal)

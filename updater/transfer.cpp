@@ -1,6 +1,7 @@
 #include "updater/transfer.h"
 
 #include "platform/replacefile.h"
+#include "updater/signature.h"
 
 #include <QNetworkReply>
 
@@ -31,6 +32,11 @@ void BodyTransfer::addDigest(QCryptographicHash::Algorithm algorithm)
     m_digests.push_back({algorithm, std::make_unique<QCryptographicHash>(algorithm)});
 }
 
+void BodyTransfer::addSha256()
+{
+    m_sha256 = std::make_unique<signature::Sha256>();
+}
+
 void BodyTransfer::restart()
 {
     m_received = 0;
@@ -39,6 +45,9 @@ void BodyTransfer::restart()
     m_memory.clear();
     for (Digest &digest : m_digests)
         digest.hash->reset();
+    if (m_sha256)
+        m_sha256 = std::make_unique<signature::Sha256>();
+    m_sha256Hex.clear();
     if (m_storage == Storage::File && (!m_file || m_file->size() > 0))
         m_file = std::make_unique<platform::IncomingFile>(QString::fromLatin1(kIncomingDirectory), m_hint);
 }
@@ -61,6 +70,8 @@ bool BodyTransfer::take(QNetworkReply *reply)
         m_received += got;
         for (Digest &digest : m_digests)
             digest.hash->addData(free, int(got));
+        if (m_sha256)
+            m_sha256->add(free, got);
         if (m_storage == Storage::Memory) {
             m_memory.append(free, int(got));
             continue;
@@ -84,6 +95,13 @@ platform::IncomingFile &BodyTransfer::file()
 {
     storePending();
     return *m_file;
+}
+
+QString BodyTransfer::sha256()
+{
+    if (m_sha256 && m_sha256Hex.isNull())
+        m_sha256Hex = QString::fromLatin1(m_sha256->hex());
+    return m_sha256Hex;
 }
 
 QString BodyTransfer::digest(QCryptographicHash::Algorithm algorithm) const

@@ -12,6 +12,9 @@ class QNetworkReply;
 namespace platform {
 class IncomingFile;
 }
+namespace signature {
+class Sha256;
+}
 
 // One reply's body on its way, taken from the reply as it arrives: into a
 // file of the installation that later takes the destination's name (a
@@ -31,6 +34,8 @@ public:
     // The most bytes the body may have; -1 for no limit.
     void setLimit(qint64 limit) { m_limit = limit; }
     void addDigest(QCryptographicHash::Algorithm algorithm);
+    // SHA-256 as well (the studio's statement and signed manifest use it).
+    void addSha256();
 
     // Forgets what arrived so far (a redirect's own body is not the file).
     void restart();
@@ -38,11 +43,16 @@ public:
     // which case nothing more is taken.
     bool take(QNetworkReply *reply);
 
+    Storage storage() const { return m_storage; }
     qint64 received() const { return m_received; }
+    // Whether a server answered at all (an HTTP status came back).
+    bool answered() const { return m_answered; }
+    void setAnswered(bool answered) { m_answered = answered; }
     bool overLimit() const { return m_overLimit; }
     // Lowercase hexadecimal digest of what arrived, empty for an algorithm
     // that was not asked for.
     QString digest(QCryptographicHash::Algorithm algorithm) const;
+    QString sha256();
     // The body, for Storage::Memory.
     const QByteArray &memory() const { return m_memory; }
     // The body, for Storage::File, once it has all arrived.
@@ -56,6 +66,7 @@ private:
     qint64 m_limit = -1;
     qint64 m_received = 0;
     bool m_overLimit = false;
+    bool m_answered = false;
     QByteArray m_memory;
     // What arrived and is not yet in the file.
     QByteArray m_block;
@@ -67,4 +78,6 @@ private:
         std::unique_ptr<QCryptographicHash> hash;
     };
     std::vector<Digest> m_digests;
+    std::unique_ptr<signature::Sha256> m_sha256;
+    QString m_sha256Hex;
 };

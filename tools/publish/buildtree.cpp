@@ -60,7 +60,8 @@ private:
     void visit(const QFileInfo &entry, const QString &relative)
     {
         if (relative == QLatin1String("file_listing.xml") || relative == QLatin1String("version.txt")
-            || relative == QLatin1String("file_listing.xml.sig"))
+            || relative == QLatin1String("file_listing.xml.sig") || relative == QLatin1String("publication.sig")
+            || relative == QStringLiteral("Notes des mises à jour.txt"))
             return;
         if (entry.isSymLink()) {
             const QString target = entry.canonicalFilePath();
