@@ -108,11 +108,19 @@ int downloadOnceReportingMemory(const QString &base, const QString &relative)
     int failures = 0;
     QObject::connect(&updater, &GameUpdater::playOk, [&]() { ++failures; });
     const qint64 before = statusKiB("VmRSS:");
-    updater.downloadFile(base + relative, relative.section(QLatin1Char('/'), -1), 1, 1);
+    const double seconds = timed([&]() { updater.downloadFile(base + relative, relative.section(QLatin1Char('/'), -1), 1, 1); });
     const qint64 peak = statusKiB("VmHWM:");
     if (failures > 0 || !QFileInfo(relative).isFile())
         return 1;
-    std::printf("%lld %lld\n", before, peak);
+    std::printf("%lld %lld %.6f\n", before, peak, seconds);
+    return 0;
+}
+
+int checkOnceReportingMemory(int files)
+{
+    const qint64 before = statusKiB("VmRSS:");
+    const double seconds = launcherVerification(QDir::currentPath(), files);
+    std::printf("%lld %lld %.6f\n", before, statusKiB("VmHWM:"), seconds);
     return 0;
 }
 

@@ -15,8 +15,13 @@ double launcherVerification(const QString &installDir, int expectedFiles);
 double launcherDownloads(const QString &base, const QStringList &files, const QString &intoDir);
 
 // Child mode: downloads the file at `relative` below `base` into the
-// working directory and prints "RSS_BEFORE_KIB PEAK_KIB" of this process.
+// working directory and prints "RSS_BEFORE_KIB PEAK_KIB SECONDS" of this
+// process.
 int downloadOnceReportingMemory(const QString &base, const QString &relative);
+
+// Child mode: one Repair of the up-to-date installation of `files` files in
+// the working directory, printed as downloadOnceReportingMemory() does.
+int checkOnceReportingMemory(int files);
 
 // Drops the launcher's debug output, counting the digests it reports.
 void silenceLauncherLog();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The launcher's performance figures, each a ratio against a baseline
-# measured in the same run (md5sum + sha1sum, curl). Needs about 3 GiB of
-# free space under /tmp; takes a few minutes.
+# measured in the same run (md5sum + sha1sum, curl), and the scale table.
+# Needs about 8 GiB of free space under /tmp (the 4 GiB download among
+# them); takes about five minutes.
 #
 #   bench/run.sh
 set -euo pipefail
