@@ -3,6 +3,7 @@
 #include "timing.h"
 
 #include "updater/gameupdater.h"
+#include "updater/signature.h"
 
 #include <QDir>
 #include <QFile>
@@ -73,12 +74,27 @@ double launcherVerification(const QString &installDir, int expectedFiles)
     QObject::connect(&updater, &GameUpdater::infos, [&](const QString &text) { statuses << text; });
     const double seconds = timed([&]() { updater.forceUpdate(); });
     // Up to date: the two small downloads and the closing text, nothing else.
-    const QStringList expected = {QStringLiteral("Downloading  version.txt..."), QStringLiteral("Downloading  file_listing.xml..."),
-                                  QStringLiteral("Update finished. You have the latest version.")};
+    QStringList expected = {QStringLiteral("Downloading  version.txt..."), QStringLiteral("Downloading  file_listing.xml..."),
+                            QStringLiteral("Update finished. You have the latest version.")};
+    if (signature::enabled())
+        expected.prepend(QStringLiteral("Downloading  publication.sig..."));
     if (statuses != expected)
         qFatal("the installation was not up to date: %s", qPrintable(statuses.join(QStringLiteral(" | "))));
     if (g_hashedFiles != 2 * expectedFiles)
         qFatal("the launcher hashed %d files, not %d", g_hashedFiles, 2 * expectedFiles);
+    return seconds;
+}
+
+double launcherSynchronisation(const QString &installDir, int expectedFiles)
+{
+    WorkingDirectory inside(installDir);
+    GameUpdater updater;
+    QStringList statuses;
+    QObject::connect(&updater, &GameUpdater::infos, [&](const QString &text) { statuses << text; });
+    const double seconds = timed([&]() { updater.checkUpdate(); });
+    if (statuses.filter(QStringLiteral("%) ")).size() != expectedFiles
+        || statuses.last() != QStringLiteral("Update finished. You have the latest version."))
+        qFatal("the synchronisation did not fetch every file: %s", qPrintable(statuses.join(QStringLiteral(" | "))));
     return seconds;
 }
 

@@ -10,6 +10,10 @@ namespace bench {
 // fetched, every listed file is hashed twice, and nothing is downloaded.
 double launcherVerification(const QString &installDir, int expectedFiles);
 
+// Seconds of one update run into the empty installation `installDir`
+// (created), which must fetch every one of the `expectedFiles` listed.
+double launcherSynchronisation(const QString &installDir, int expectedFiles);
+
 // Seconds the launcher's game-file download takes to fetch `files` (paths
 // below `base`) one after another into `intoDir`.
 double launcherDownloads(const QString &base, const QStringList &files, const QString &intoDir);

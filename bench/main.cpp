@@ -13,6 +13,13 @@
 //      files of 16 KiB, and downloads of one file of 64 MiB, 512 MiB and
 //      4 GiB (sparse on the server's side), each in a fresh process, with
 //      its time per file or per MiB and its peak memory growth.
+// zorvan-bench --publication WORKDIR KEY
+//   e) one synchronisation of a publication (500 files of 32 KiB and one of
+//      256 MiB, published by this build's publisher, signed with KEY when
+//      the build carries a key) into an empty installation, and a Repair
+//      of it; prints the best seconds of each over three rounds. bench/run.sh
+//      --signed runs it with a build without a key and one with, and prints
+//      what the signed checks add as ratios.
 // Internal modes, run by the bench itself:
 //   zorvan-bench --serve DIR             the loopback server of the run
 //   zorvan-bench --download-one BASE REL a download of figures c and d
@@ -25,6 +32,7 @@
 
 #include "loopbackhttpserver.h"
 #include "updater/serverurls.h"
+#include "updater/signature.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -299,6 +307,33 @@ int runAll(const QString &work)
     return 0;
 }
 
+// Figure e): a whole synchronisation and a Repair of one publication.
+int publicationFigures(const QString &work, const QString &key)
+{
+    const QString served = work + QStringLiteral("/served");
+    const bench::Tree small = bench::writeTree(served, QStringLiteral("small"), 500, 32 * 1024);
+    const bench::Tree big = bench::writeTree(served, QStringLiteral("big"), 1, 256 * kMiB);
+    const QString publisher = QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/publish/zorvan-publish");
+    QStringList args{served, QStringLiteral("--set-version"), QStringLiteral("2")};
+    if (signature::enabled())
+        args << QStringLiteral("--sign") << key;
+    bench::timedProcess(publisher, args, work);
+
+    ServerProcess server(served);
+    qputenv(server::kBaseUrlVariable, server.url().toUtf8());
+    bench::silenceLauncherLog();
+    double sync = 1e9, repair = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        const QString install = work + QStringLiteral("/install%1").arg(round);
+        ::sync();
+        sync = qMin(sync, bench::launcherSynchronisation(install, small.files.size() + 1));
+        repair = qMin(repair, bench::launcherVerification(install, small.files.size() + 1));
+        QDir(install).removeRecursively();
+    }
+    std::printf("%.6f %.6f\n", sync, repair);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -315,6 +350,8 @@ int main(int argc, char **argv)
         bench::silenceLauncherLog();
         return bench::checkOnceReportingMemory(args.at(2).toInt());
     }
+    if (args.size() == 4 && args.at(1) == QLatin1String("--publication"))
+        return publicationFigures(args.at(2), args.at(3));
     if (args.size() != 2 || args.at(1).startsWith(QLatin1String("--"))) {
         std::fprintf(stderr, "usage: zorvan-bench WORKDIR\n");
         return 2;

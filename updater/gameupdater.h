@@ -69,7 +69,7 @@ private:
     struct Listing
     {
         qint64 size = -1;
-        QString md5, sha1, sha256;
+        QString sha256;
         bool asListed = false;
     };
     // The two downloads; true when the body was stored. `keep` also hands

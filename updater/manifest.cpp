@@ -132,7 +132,7 @@ bool GameUpdater::synchroniseFiles()
         debugLine(QStringLiteral("Size : "), QString::number(inPlace && local.isFile() ? local.size() : 0));
         ++nbDownloaded;
 
-        Listing listing{-1, entry.md5, entry.sha1, QString(), false};
+        Listing listing;
         if (signedBuild && !readSizeAndSha256(e, &listing.size, &listing.sha256)) {
             debugLine(QStringLiteral("Entrée sans taille ni SHA-256 ignorée : "), entry.path);
             allAsListed = false;
