@@ -132,6 +132,15 @@ int downloadOnceReportingMemory(const QString &base, const QString &relative)
     return 0;
 }
 
+int syncOnceReportingMemory()
+{
+    GameUpdater updater;
+    const qint64 before = statusKiB("VmRSS:");
+    const double seconds = timed([&]() { updater.checkUpdate(); });
+    std::printf("%lld %lld %.6f\n", before, statusKiB("VmHWM:"), seconds);
+    return 0;
+}
+
 int checkOnceReportingMemory(int files)
 {
     const qint64 before = statusKiB("VmRSS:");

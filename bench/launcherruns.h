@@ -27,6 +27,10 @@ int downloadOnceReportingMemory(const QString &base, const QString &relative);
 // the working directory, printed as downloadOnceReportingMemory() does.
 int checkOnceReportingMemory(int files);
 
+// Child mode: one update run in the working directory, whatever its outcome,
+// printed as downloadOnceReportingMemory() does.
+int syncOnceReportingMemory();
+
 // Drops the launcher's debug output, counting the digests it reports.
 void silenceLauncherLog();
 

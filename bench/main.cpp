@@ -330,7 +330,23 @@ int publicationFigures(const QString &work, const QString &key)
         repair = qMin(repair, bench::launcherVerification(install, small.files.size() + 1));
         QDir(install).removeRecursively();
     }
-    std::printf("%.6f %.6f\n", sync, repair);
+    // A build with a key: the peak memory of a whole run, against a good
+    // statement and against one of 64 MiB, which must be cut off early.
+    qint64 goodPeak = 0, oversizedPeak = 0;
+    if (signature::enabled()) {
+        const QString install = work + QStringLiteral("/memory");
+        for (qint64 *peak : {&goodPeak, &oversizedPeak}) {
+            if (peak == &oversizedPeak) {
+                QFile statement(served + QStringLiteral("/publication.sig"));
+                if (!statement.open(QIODevice::Append) || statement.write(QByteArray(64 * kMiB, '#')) != 64 * kMiB)
+                    qFatal("cannot make the oversized statement");
+            }
+            QDir(install).removeRecursively();
+            QDir().mkpath(install);
+            *peak = runChild({QStringLiteral("--sync-one")}, install).growth;
+        }
+    }
+    std::printf("%.6f %.6f %lld %lld\n", sync, repair, goodPeak / 1024, oversizedPeak / 1024);
     return 0;
 }
 
@@ -345,6 +361,10 @@ int main(int argc, char **argv)
     if (args.size() == 4 && args.at(1) == QLatin1String("--download-one")) {
         bench::silenceLauncherLog();
         return bench::downloadOnceReportingMemory(args.at(2), args.at(3));
+    }
+    if (args.size() == 2 && args.at(1) == QLatin1String("--sync-one")) {
+        bench::silenceLauncherLog();
+        return bench::syncOnceReportingMemory();
     }
     if (args.size() == 3 && args.at(1) == QLatin1String("--check-one")) {
         bench::silenceLauncherLog();

@@ -32,7 +32,9 @@ signed=$("$zorvan_root/build-bench-signed/bench/zorvan-bench" --publication "$wo
 echo
 echo "e) a build with the studio's key against one without, the same publication (500 x 32 KiB + 256 MiB), best of 3"
 printf '%-40s %10s %10s %7s\n' figure signed plain ratio
-read -r plain_sync plain_repair <<<"$plain"
-read -r signed_sync signed_repair <<<"$signed"
+read -r plain_sync plain_repair _ _ <<<"$plain"
+read -r signed_sync signed_repair good_kib oversized_kib <<<"$signed"
 awk -v a="$signed_sync" -v b="$plain_sync" 'BEGIN { printf "%-40s %10.2f %10.2f %7.2f\n", "synchronisation from empty, s", a, b, a / b }'
 awk -v a="$signed_repair" -v b="$plain_repair" 'BEGIN { printf "%-40s %10.2f %10.2f %7.2f\n", "Repair, all intact, s", a, b, a / b }'
+echo
+echo "peak memory growth of a signed run: good statement $((good_kib / 1024)) MiB, statement of 64 MiB $((oversized_kib / 1024)) MiB"
