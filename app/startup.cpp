@@ -1,8 +1,8 @@
 #include "app/startup.h"
 
-#include "app/identity.h"
 #include "app/launcherwindow.h"
 #include "app/wiring.h"
+#include "platform/identity.h"
 #include "platform/lifecycle.h"
 #include "platform/log.h"
 #include "saves/savemanager.h"
