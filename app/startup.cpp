@@ -15,29 +15,28 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QSettings>
-#include <QStringList>
 #include <QTextCodec>
 #include <QTranslator>
 #include <QWidget>
 
 #include <memory>
 
-// The icon is a resource of this library. A static library's resources reach
-// the executable only when something refers to them, so they are registered
-// here, by name, before the icon is looked up (outside any namespace, as the
-// registration function is global).
-static QIcon applicationIcon()
+// The icon is a resource of this library. A static library's resources
+// reach the executable only when something refers to them, so they are
+// registered by name (outside any namespace, as the registration function
+// is global).
+static void registerResources()
 {
     Q_INIT_RESOURCE(launcher);
-    const QIcon icon(QStringLiteral(":/icon.ico"));
-    QStringList sizes;
-    for (const QSize &size : icon.availableSizes())
-        sizes << QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
-    debugLine(QStringLiteral("Icône de l'application : "), icon.isNull() ? QStringLiteral("aucune") : sizes.join(' '));
-    return icon;
 }
 
 namespace startup {
+
+QIcon applicationIcon()
+{
+    registerResources();
+    return QIcon(QStringLiteral(":/icon.ico"));
+}
 
 const char *const kStyleSheet =
     "QWidget { background-color: white; } QCheckBox { border-radius: 0px } QLabel { border: 0px } QProgressBar { border: "

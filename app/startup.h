@@ -2,6 +2,7 @@
 
 class QApplication;
 class QCoreApplication;
+class QIcon;
 class QSettings;
 class QTranslator;
 
@@ -21,6 +22,9 @@ void installTranslation(QCoreApplication &app, QTranslator &translator);
 // What comes before the settings store is opened: the library path, and the
 // organisation, domain and application names the store is named after.
 void prepareProcess();
+
+// The application-wide icon ":/icon.ico", compiled into the library.
+QIcon applicationIcon();
 
 // The application's look and language: translation, locale codec, style
 // sheet and window icon.
