@@ -75,6 +75,12 @@ void prepareProcess()
 {
     QCoreApplication::addLibraryPath(QStringLiteral("."));
     setIdentity();
+    // At 150 % a display scales everything, not only the text; the factor
+    // is kept as it is (1.5, not rounded to 2), so the window is as large
+    // as the system's own windows.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
 }
 
 void prepareApplication(QApplication &app, QTranslator &translator)
