@@ -5,6 +5,7 @@
 #include "platform/identity.h"
 #include "platform/lifecycle.h"
 #include "platform/log.h"
+#include "platform/logfile.h"
 #include "saves/savemanager.h"
 #include "updater/gameupdater.h"
 #include "widgets/progressbar.h"
@@ -75,6 +76,7 @@ void prepareProcess()
 {
     QCoreApplication::addLibraryPath(QStringLiteral("."));
     setIdentity();
+    platform::startLog(platform::logDirectory());
     // At 150 % a display scales everything, not only the text; the factor
     // is kept as it is (1.5, not rounded to 2), so the window is as large
     // as the system's own windows.

@@ -21,7 +21,8 @@ void installTranslation(QCoreApplication &app, QTranslator &translator);
 
 // What comes before the settings store is opened and the application
 // object exists: the library path, the organisation, domain and application
-// names the store is named after, and the scaling of high-DPI displays.
+// names the store is named after, the player's log (before the first
+// message) and the scaling of high-DPI displays.
 void prepareProcess();
 
 // The application-wide icon ":/icon.ico", compiled into the library.

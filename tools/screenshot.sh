@@ -59,8 +59,8 @@ rm -f "$out"
 # The launcher and the grabber share the virtual display; the launcher is
 # stopped by its own id once the picture is taken.
 env -u LC_ALL -u LANGUAGE LANG="$lang" QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" \
-    ZORVAN_UPDATE_URL="$zorvan_base_url" INSTALL="$work/install" SHOT="$shot" OUT="$out" DELAY="$delay" \
-    LOG="$work/launcher.log" \
+    XDG_DATA_HOME="$work/data" ZORVAN_UPDATE_URL="$zorvan_base_url" INSTALL="$work/install" SHOT="$shot" OUT="$out" \
+    DELAY="$delay" LOG="$work/launcher.log" \
     xvfb-run -a -s "-screen 0 1920x1200x24 -dpi $dpi" bash -c '
         cd "$INSTALL"
         ./"Zorvan Lumeth.exe" >"$LOG" 2>&1 &
