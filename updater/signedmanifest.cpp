@@ -4,7 +4,7 @@
 
 #include "updater/gameupdater.h"
 
-#include "app/identity.h"
+#include "platform/identity.h"
 #include "platform/log.h"
 #include "updater/serverurls.h"
 #include "updater/signature.h"
