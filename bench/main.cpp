@@ -31,6 +31,7 @@
 #include "workload.h"
 
 #include "loopbackhttpserver.h"
+#include "platform/logfile.h"
 #include "updater/serverurls.h"
 #include "updater/signature.h"
 
@@ -185,6 +186,8 @@ int runAll(const QString &work)
     if (server::baseUrl() != base)
         qFatal("the launcher does not use the bench's server");
     bench::silenceLauncherLog();
+    // As in the launcher, every line also goes to the player's log.
+    platform::startLog(work + QStringLiteral("/log"));
 
     out << "a) verification..." << Qt::endl;
     bench::coreutilsVerification(install, verified.files); // warms the cache

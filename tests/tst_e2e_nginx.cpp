@@ -107,7 +107,8 @@ QStringList NginxEndToEndTest::servedRequests() const
 }
 
 // Each start fetches exactly the files that differ, each once, follows
-// nginx's 301, and leaves the player's save, which no manifest lists.
+// nginx's 301, and leaves the player's save, which no manifest lists; the
+// player's log, outside the installation, holds the run's lines.
 void NginxEndToEndTest::firstInstallThenNewVersion()
 {
     FileMap game{{"Game.exe", QByteArray(300000, 'g')},
@@ -136,6 +137,12 @@ void NginxEndToEndTest::firstInstallThenNewVersion()
         expected.insert("Saves/Zorvan_Party-1", "the player's save");
         QCOMPARE(install.files(), expected);
         QVERIFY(install.aloneInParent());
+        // The player's log holds the run's debug output, each line after its time.
+        run.process.kill(), run.process.waitForFinished();
+        QString log = QString::fromUtf8(readFile(install.side.filePath("Team Quillon/Zorvan Lumeth/launcher.log")));
+        const QRegularExpression time("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ", QRegularExpression::MultilineOption);
+        QCOMPARE(log.count(time), log.count('\n'));
+        QCOMPARE(log.remove(time), run.log());
     }
 }
 

@@ -1,6 +1,6 @@
 #include "updater/signedpublication.h"
 
-#include "app/identity.h"
+#include "platform/identity.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -23,6 +23,7 @@ public:
         if (!m_result.error.isEmpty())
             m_result.files.clear();
         m_result.files.sort();
+        m_result.leftOut.sort();
         return m_result;
     }
 
@@ -59,10 +60,21 @@ private:
 
     void visit(const QFileInfo &entry, const QString &relative)
     {
+<<<<<<< HEAD
         if (relative == QLatin1String("file_listing.xml") || relative == QLatin1String("version.txt")
             || relative == QLatin1String("file_listing.xml.sig") || relative == QLatin1String("publication.sig")
             || relative == QStringLiteral("Notes des mises à jour.txt"))
+=======
+        static const QStringList publisherOwn{"file_listing.xml", "file_listing.xml.sig", "version.txt"};
+        static const QStringList notGame{"Zorvan Lumeth.exe", "Launcher_old.exe", "localversion.txt",
+                                         "file_listing.php",  ".gameopts",        "Saves"};
+        if (publisherOwn.contains(relative))
+>>>>>>> main
             return;
+        if (publisherOwn.contains(relative, Qt::CaseInsensitive) || notGame.contains(relative, Qt::CaseInsensitive)) {
+            m_result.leftOut << relative;
+            return;
+        }
         if (entry.isSymLink()) {
             const QString target = entry.canonicalFilePath();
             if (target.isEmpty())

@@ -248,6 +248,8 @@ int main(int argc, char **argv)
         || (!version.isNull() && !versionFile.commit()))
         return fail(QStringLiteral("cannot write the manifest, its signature or the version file in ") + build.path());
 
+    if (!listing.leftOut.isEmpty())
+        QTextStream(stdout) << "left out, not game files: " << listing.leftOut.join(QStringLiteral(", ")) << Qt::endl;
     QTextStream(stdout) << "published " << files.size() << " files, " << bytes << " bytes"
                         << (version.isNull() ? QString() : QStringLiteral(", version ") + version)
                         << (signatureText.isEmpty() ? QString()
