@@ -60,16 +60,14 @@ private:
 
     void visit(const QFileInfo &entry, const QString &relative)
     {
-<<<<<<< HEAD
-        if (relative == QLatin1String("file_listing.xml") || relative == QLatin1String("version.txt")
-            || relative == QLatin1String("file_listing.xml.sig") || relative == QLatin1String("publication.sig")
-            || relative == QStringLiteral("Notes des mises à jour.txt"))
-=======
-        static const QStringList publisherOwn{"file_listing.xml", "file_listing.xml.sig", "version.txt"};
+        // The publisher's own files, and the patch notes, which the launcher
+        // fetches at every start (and a signed publication covers) rather
+        // than as a game file.
+        static const QStringList publisherOwn{"file_listing.xml", "file_listing.xml.sig", "publication.sig", "version.txt",
+                                              QStringLiteral("Notes des mises à jour.txt")};
         static const QStringList notGame{"Zorvan Lumeth.exe", "Launcher_old.exe", "localversion.txt",
                                          "file_listing.php",  ".gameopts",        "Saves"};
         if (publisherOwn.contains(relative))
->>>>>>> main
             return;
         if (publisherOwn.contains(relative, Qt::CaseInsensitive) || notGame.contains(relative, Qt::CaseInsensitive)) {
             m_result.leftOut << relative;
