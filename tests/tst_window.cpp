@@ -20,8 +20,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QNetworkReply>
 #include <QProcess>
 #include <QPushButton>
@@ -380,6 +383,40 @@ private slots:
         QCOMPARE(scene.install.read("Saves/Backup/friday"), QByteArray("found"));
         QVERIFY(click(w.removeSave, QStringLiteral("Saves/Backup/monday")));
         QVERIFY(!scene.install.exists("Saves/Backup/monday"));
+    }
+
+    // The toolkit's own dialog behind "Backup save" (elsewhere a stand-in
+    // answers): its caption, folder and filter, and the question it asks
+    // before a backup of the typed name is replaced. Windows shows its
+    // native dialog there, which only a person answers.
+    void realBackupDialogAsksFirst()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("the native dialog of Windows cannot be driven from here");
+#endif
+        Scene scene;
+        scene.install.write("Saves/Zorvan_Party-1", "game");
+        scene.install.write("Saves/Backup/friday", "old");
+        const LauncherWindow &w = scene.build();
+        platform::setDialogs(nullptr);
+        const auto scripted = qScopeGuard([&] { platform::setDialogs(&m_dialogs); });
+        QStringList seen;
+        QTimer player;
+        connect(&player, &QTimer::timeout, [&] {
+            if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget()); dialog && seen.isEmpty()) {
+                seen << dialog->windowTitle() << dialog->directory().path() << dialog->nameFilters();
+                dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("friday"));
+                QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+            } else if (auto *question = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                seen << question->text().section('\n', 0, 0);
+                question->button(QMessageBox::Yes)->click();
+            }
+        });
+        player.start(20);
+        w.backupSave->click();
+        QCOMPARE(seen, (QStringList{"Save as", scene.install.absolute("Saves/Backup"), "Save files (*)", "friday already exists."}));
+        QCOMPARE(scene.install.read("Saves/Backup/friday"), QByteArray("game"));
+        QCOMPARE(scene.status->text(), QStringLiteral("Save successfully exported."));
     }
 
     void gameStart_data()
