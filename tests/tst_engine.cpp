@@ -377,6 +377,13 @@ private slots:
         QTest::newRow("stale") << entry << QByteArray("older") << hashed("a.dat", game + "a.dat", "a.dat", 5) + fetched("");
         QTest::newRow("one byte differs") << entry << QByteArray("y") << hashed("a.dat", game + "a.dat", "a.dat", 1) + fetched("");
         QTest::newRow("missing") << entry << QByteArray() << hashed("a.dat", game + "a.dat", "a.dat", 0) + fetched("");
+        // Both digests must match: either alone names another file.
+        for (const bool md5Matches : {true, false}) {
+            const QString md5 = md5Matches ? md5Hex(x) : md5Hex("y"), sha1 = md5Matches ? sha1Hex("y") : sha1Hex(x);
+            QStringList lines = hashed("a.dat", game + "a.dat", "a.dat", 1) + fetched("");
+            lines[2] = "MD5 server : " + md5, lines[3] = sha1;
+            QTest::newRow(md5Matches ? "MD5 alone matches" : "SHA-1 alone matches") << element("a.dat", "a.dat", md5, sha1) << x << lines;
+        }
         // Outside the game directory: never read, fetched every time.
         const QString other = "/home/zorvanhost/www/other/a.dat";
         QTest::newRow("local path stays absolute") << QByteArray(entry).replace(game.toUtf8() + "a.dat", other.toUtf8()) << x
