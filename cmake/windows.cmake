@@ -7,6 +7,15 @@
 
 add_link_options(-static)
 
+# The same commit gives the same executable wherever it is built: no link
+# time in the PE header (the header's checksum then stays the same too), no
+# source or build directory in the code (__FILE__; the last matching map
+# applies, and the build directory may lie in the source tree), and no file
+# times in the compiled resources (rcc's format 1 has none).
+add_link_options(-Wl,--no-insert-timestamp)
+add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=;-ffile-prefix-map=${CMAKE_BINARY_DIR}/=>")
+set(CMAKE_AUTORCC_OPTIONS --format-version 1)
+
 # A static Qt finds its plug-ins only when they are imported into the
 # executable. Qt's CMake package compiles an import file into every
 # executable that links a Qt module, for each plug-in the target's

@@ -10,11 +10,16 @@
 #   4. the tests under Wine, in a Wine prefix of their own (skip with
 #      --no-test).
 #
-#   [ZORVAN_UPDATE_PUBLIC_KEY=HEX | ZORVAN_UPDATE_PUBLIC_KEY_FILE=KEY.pub] tools/windows.sh [--no-test]
+#   [ZORVAN_UPDATE_PUBLIC_KEY=HEX | ZORVAN_UPDATE_PUBLIC_KEY_FILE=KEY.pub]
+#   tools/windows.sh [--no-test | --reproducibility-check]
 #
 # With a studio's public key in the environment the launcher is built to
 # accept only updates signed with it; without one it is built without a key,
 # whatever an earlier run left in build-windows.
+#
+# --reproducibility-check builds the launcher and the installer of the
+# checked-out commit twice, from two clones in two directories, and
+# compares them byte for byte (about twice a launcher build).
 set -euo pipefail
 
 zorvan_root=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,14 +35,43 @@ done
 key_file_list=$(IFS=';'; echo "${key_files[*]}")
 cd "$zorvan_root"
 
-run_tests=1
-[ "${1:-}" = --no-test ] && run_tests=0
-
+mode=${1:-}
 zorvan_install_missing dpkg-dev g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
     autoconf automake libtool wine wine64 nsis fonts-dejavu-core
 zorvan_win_build_qt
 zorvan_win_build_tinyxml2
 zorvan_win_build_libsodium
+
+# zorvan_win_configure SOURCE BUILD [cmake options...]
+zorvan_win_configure() {
+    local source=$1 build=$2
+    shift 2
+    cmake -S "$source" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$zorvan_win_qt;$zorvan_win_tinyxml2;$zorvan_win_libsodium" \
+        -DZORVAN_UPDATE_PUBLIC_KEY="${ZORVAN_UPDATE_PUBLIC_KEY:-}" -DZORVAN_UPDATE_PUBLIC_KEY_FILE="$key_file_list" \
+        "$@" >/dev/null
+}
+
+if [ "$mode" = --reproducibility-check ]; then
+    repro=$(mktemp -d "${TMPDIR:-/tmp}/zorvan-repro.XXXXXX")
+    trap 'rm -rf "$repro"' EXIT
+    commit=$(git rev-parse HEAD)
+    # One after the other, so that even the clones' file times differ.
+    for clone in "$repro/a" "$repro/another directory"; do
+        echo "== build of $commit in $clone"
+        git clone -q --no-checkout "$zorvan_root" "$clone"
+        git -C "$clone" checkout -q --detach "$commit"
+        zorvan_win_configure "$clone" "$clone/build" -DZORVAN_BUILD_TESTS=OFF
+        cmake --build "$clone/build" -j"$(nproc)" --target zorvan-launcher installer >/dev/null
+    done
+    status=0
+    for artefact in "Zorvan Lumeth.exe" "Zorvan Lumeth Setup.exe"; do
+        sha256sum "$repro/a/build/$artefact" "$repro/another directory/build/$artefact"
+        cmp "$repro/a/build/$artefact" "$repro/another directory/build/$artefact" || status=1
+    done
+    [ "$status" = 0 ] && echo "reproducible: both builds are byte-identical"
+    exit "$status"
+fi
 
 # The build already runs Wine: the signing tests' throwaway keys are made by
 # the Windows publisher. Both it and the tests use a prefix of their own.
@@ -46,16 +80,14 @@ zorvan_wine_prefix
 
 build=build-windows
 echo "== Windows build ($build)"
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$zorvan_root/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$zorvan_win_qt;$zorvan_win_tinyxml2;$zorvan_win_libsodium" \
-    -DZORVAN_UPDATE_PUBLIC_KEY="${ZORVAN_UPDATE_PUBLIC_KEY:-}" -DZORVAN_UPDATE_PUBLIC_KEY_FILE="$key_file_list" >/dev/null
+zorvan_win_configure "$zorvan_root" "$build"
 cmake --build "$build" -j"$(nproc)"
 
 echo "== installer"
 cmake --build "$build" --target installer
 ls -l "$build/Zorvan Lumeth.exe" "$build/zorvanlauncher_fr.qm" "$build/Zorvan Lumeth Setup.exe"
 
-[ "$run_tests" = 1 ] || exit 0
+[ "$mode" = --no-test ] && exit 0
 
 echo "== tests under Wine"
 (cd "$build" && ctest --output-on-failure --timeout 600)

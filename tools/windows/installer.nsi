@@ -33,6 +33,9 @@ ManifestDPIAware true
 !insertmacro Required VERSION
 !insertmacro Required OUTFILE
 
+; The same sources give the same installer: no file times are stored (the
+; installed files get the time of their installation).
+SetDateSave off
 ; A file that cannot be replaced (held open) ends the installation with exit
 ; code 2 instead of being skipped in silence.
 AllowSkipFiles off
