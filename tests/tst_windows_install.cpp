@@ -158,10 +158,10 @@ void WindowsInstallTest::installDirectory_data()
     QTest::newRow("someone else's files") << true << FileMap{{"letter.txt", "dear"}, {"Saves/Zorvan_Party-1", "?"}} << false;
 }
 
-// A silent install into a directory with a blank and an accent: the launcher
-// and its catalogue, the uninstaller, the shortcut that starts the launcher
-// in its installation, and the uninstall entry, with no earlier launcher
-// build left; or, refused, nothing at all.
+// A silent install into a directory with a blank and an accent: the launcher,
+// its catalogue and the licences, the uninstaller, the shortcut that starts
+// the launcher in its installation, and the uninstall entry, with no earlier
+// launcher build left; or, refused, nothing at all.
 void WindowsInstallTest::installDirectory()
 {
     QFETCH(bool, exists);
@@ -187,6 +187,10 @@ void WindowsInstallTest::installDirectory()
     FileMap expected = before;
     expected.remove(QStringLiteral("Launcher_new.exe"));
     expected.remove(QStringLiteral("Launcher_old.exe"));
+    const FileMap licences = snapshot(QStringLiteral(ZORVAN_BUILD_DIR "/licences"));
+    QCOMPARE(licences.size(), 8);
+    for (auto it = licences.begin(); it != licences.end(); ++it)
+        expected.insert(QStringLiteral("Licences/") + it.key(), it.value());
     expected.insert(QStringLiteral("Zorvan Lumeth.exe"), m_launcher);
     expected.insert(QStringLiteral("zorvanlauncher_fr.qm"), readFile(QStringLiteral(ZORVAN_WINDOWS_CATALOGUE)));
     FileMap files = snapshot(dir);

@@ -1,8 +1,11 @@
 ; Per-user installer of the Zorvan Lumeth launcher.
 ;
-;   makensis -DLAUNCHER=<Zorvan Lumeth.exe> -DCATALOGUE=<zorvanlauncher_fr.qm>
-;            -DICON=<icon.ico> -DVERSION=<1.1> -DOUTFILE=<Zorvan Lumeth Setup.exe>
-;            installer.nsi
+;   makensis -DINPUTS=<installer-inputs.nsh> -DLAUNCHER=<Zorvan Lumeth.exe>
+;            -DOUTFILE=<Zorvan Lumeth Setup.exe> installer.nsi
+;
+; The build writes INPUTS (cmake/installer.cmake): the French catalogue
+; (CATALOGUE), the icon (ICON), the version (VERSION) and the directory of
+; the licence texts (LICENCES).
 ;
 ; The launcher updates itself and the game in its own directory, with the
 ; player's rights, so it installs below the user's profile and asks for no
@@ -27,11 +30,14 @@ ManifestDPIAware true
         !error "${name} must be defined (-D${name}=...)"
     !endif
 !macroend
+!insertmacro Required INPUTS
+!include "${INPUTS}"
 !insertmacro Required LAUNCHER
 !insertmacro Required CATALOGUE
 !insertmacro Required ICON
 !insertmacro Required VERSION
 !insertmacro Required OUTFILE
+!insertmacro Required LICENCES
 
 ; The same sources give the same installer: no file times are stored (the
 ; installed files get the time of their installation).
@@ -77,6 +83,11 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "© ${PUBLISHER}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
 
+; Nothing to accept: the page says what the launcher contains and under
+; which licences, all of them installed in "Licences".
+!define MUI_LICENSEPAGE_BUTTON "$(^NextBtn)"
+!define MUI_LICENSEPAGE_TEXT_BOTTOM "$(LicencePageBottom)"
+!insertmacro MUI_PAGE_LICENSE "${LICENCES}\README.txt"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_RUN
@@ -97,6 +108,8 @@ LangString FilesLeft ${LANG_ENGLISH} "Some files in $INSTDIR could not be remove
 LangString FilesLeft ${LANG_FRENCH} "Certains fichiers de $INSTDIR n'ont pas pu être supprimés ; le jeu est peut-être encore ouvert. Fermez-le et désinstallez ${PRODUCT} à nouveau."
 LangString StaleBuild ${LANG_ENGLISH} "An earlier launcher build in $INSTDIR could not be removed. Close every program using it and try again."
 LangString StaleBuild ${LANG_FRENCH} "Une ancienne version du launcher dans $INSTDIR n'a pas pu être supprimée. Fermez tout programme qui l'utilise et réessayez."
+LangString LicencePageBottom ${LANG_ENGLISH} "These licences are also installed in the Licences folder of ${PRODUCT}."
+LangString LicencePageBottom ${LANG_FRENCH} "Ces licences sont aussi installées dans le dossier Licences de ${PRODUCT}."
 
 ; A launcher that runs holds files the installer replaces and the
 ; uninstaller deletes: the player closes it first (Retry), or the run ends
@@ -192,6 +205,15 @@ Section "Launcher"
     SetOutPath "$INSTDIR"
     File "/oname=${EXE}" "${LAUNCHER}"
     File "/oname=zorvanlauncher_fr.qm" "${CATALOGUE}"
+    SetOutPath "$INSTDIR\Licences"
+    File "${LICENCES}\README.txt"
+    File "${LICENCES}\LGPL-3.txt"
+    File "${LICENCES}\GPL-3.txt"
+    File "${LICENCES}\Qt.txt"
+    File "${LICENCES}\tinyxml2.txt"
+    File "${LICENCES}\libsodium.txt"
+    File "${LICENCES}\MinGW-w64.txt"
+    File "${LICENCES}\GCC.txt"
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
 
     ; The shortcut's working directory is the output path: the installation.
@@ -214,8 +236,8 @@ Function un.onInit
 FunctionEnd
 
 ; Everything the launcher and the game put into the installation goes: the
-; launcher, its catalogue, the downloaded game files and folders, the
-; version files, a set-aside launcher build, ".gameopts".
+; launcher, its catalogue and licences, the downloaded game files and
+; folders, the version files, a set-aside launcher build, ".gameopts".
 ; "Saves" stays with all it holds (the player's progress and backups); so
 ; does the directory when it still holds them. The uninstall entry, the
 ; shortcut and the settings go only once the files are gone, so that an
