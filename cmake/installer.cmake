@@ -39,8 +39,8 @@ if(NOT ZORVAN_MAKENSIS)
     return()
 endif()
 
-# What the installer packs besides the launcher, in one file that another
-# packing of the same build can name.
+# What the installer packs besides the launcher; tools/windows/signcheck.sh
+# packs a signed launcher with the same inputs.
 set(ZORVAN_SETUP_INPUTS "${CMAKE_BINARY_DIR}/installer-inputs.nsh")
 set(ZORVAN_SETUP_CATALOGUE "${CMAKE_BINARY_DIR}/zorvanlauncher_fr.qm")
 file(CONFIGURE OUTPUT "${ZORVAN_SETUP_INPUTS}" CONTENT [[
@@ -52,11 +52,16 @@ file(CONFIGURE OUTPUT "${ZORVAN_SETUP_INPUTS}" CONTENT [[
 
 set(ZORVAN_SETUP "${CMAKE_BINARY_DIR}/Zorvan Lumeth Setup.exe")
 set(ZORVAN_SETUP_SCRIPT "${PROJECT_SOURCE_DIR}/tools/windows/installer.nsi")
+set(ZORVAN_SETUP_SIGN)
+if(ZORVAN_SIGN_PKCS12)
+    set(ZORVAN_SETUP_SIGN "-DSIGN=${ZORVAN_SIGN_SCRIPT}")
+endif()
 add_custom_command(OUTPUT "${ZORVAN_SETUP}"
-    COMMAND "${ZORVAN_MAKENSIS}" -V2 -WX -INPUTCHARSET UTF8
+    COMMAND ${ZORVAN_SIGN_ENV} "${ZORVAN_MAKENSIS}" -V2 -WX -INPUTCHARSET UTF8
         "-DINPUTS=${ZORVAN_SETUP_INPUTS}"
         "-DLAUNCHER=$<TARGET_FILE:zorvan-launcher>"
         "-DOUTFILE=${ZORVAN_SETUP}"
+        ${ZORVAN_SETUP_SIGN}
         "${ZORVAN_SETUP_SCRIPT}"
     DEPENDS zorvan-launcher "$<TARGET_FILE:zorvan-launcher>" "${ZORVAN_SETUP_CATALOGUE}" "${ZORVAN_SETUP_SCRIPT}"
         "${ZORVAN_SETUP_INPUTS}" ${ZORVAN_LICENCE_FILES} "${PROJECT_SOURCE_DIR}/resources/icon.ico"

@@ -16,6 +16,21 @@ add_link_options(-Wl,--no-insert-timestamp)
 add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=;-ffile-prefix-map=${CMAKE_BINARY_DIR}/=>")
 set(CMAKE_AUTORCC_OPTIONS --format-version 1)
 
+# Authenticode signing with a studio's certificate (tools/windows.sh sets
+# these from ZORVAN_SIGN_PKCS12 and ZORVAN_SIGN_TIMESTAMP_URL): the launcher
+# once linked, its uninstaller and installer as NSIS writes them. The
+# password never enters the cache: tools/sign-windows.sh reads
+# ZORVAN_SIGN_PASSWORD_FILE or ZORVAN_SIGN_PASSWORD from the build's
+# environment. Without a certificate nothing is signed.
+set(ZORVAN_SIGN_PKCS12 "" CACHE FILEPATH "Studio's Authenticode certificate and key (PKCS#12); empty: unsigned")
+set(ZORVAN_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 timestamp server for the signatures; empty: none")
+set(ZORVAN_SIGN_SCRIPT ${PROJECT_SOURCE_DIR}/tools/sign-windows.sh)
+set(ZORVAN_SIGN_ENV)
+if(ZORVAN_SIGN_PKCS12)
+    set(ZORVAN_SIGN_ENV ${CMAKE_COMMAND} -E env "ZORVAN_SIGN_PKCS12=${ZORVAN_SIGN_PKCS12}"
+        "ZORVAN_SIGN_TIMESTAMP_URL=${ZORVAN_SIGN_TIMESTAMP_URL}")
+endif()
+
 # A static Qt finds its plug-ins only when they are imported into the
 # executable. Qt's CMake package compiles an import file into every
 # executable that links a Qt module, for each plug-in the target's
@@ -34,6 +49,11 @@ function(zorvan_windows_launcher target)
     configure_file(${PROJECT_SOURCE_DIR}/platform/windows/launcher.rc.in ${CMAKE_CURRENT_BINARY_DIR}/launcher.rc @ONLY)
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/launcher.rc)
     set_target_properties(${target} PROPERTIES OUTPUT_NAME "Zorvan Lumeth")
+    if(ZORVAN_SIGN_PKCS12)
+        add_custom_command(TARGET ${target} POST_BUILD
+            COMMAND ${ZORVAN_SIGN_ENV} bash ${ZORVAN_SIGN_SCRIPT} $<TARGET_FILE:${target}>
+            VERBATIM)
+    endif()
 endfunction()
 
 # A release launcher carries no symbols: it is downloaded by every player.

@@ -7,19 +7,23 @@
 #   2. the launcher ("Zorvan Lumeth.exe"), its French catalogue and its tests,
 #      cross-built in build-windows with cmake/mingw-w64-x86_64.cmake;
 #   3. the per-user installer ("Zorvan Lumeth Setup.exe", NSIS);
-#   4. the tests under Wine, in a Wine prefix of their own (skip with
-#      --no-test).
+#   4. the tests under Wine, in a Wine prefix of their own, and the signing
+#      check with a throwaway certificate (tools/windows/signcheck.sh; skip
+#      both with --no-test).
 #
 #   [ZORVAN_UPDATE_PUBLIC_KEY=HEX | ZORVAN_UPDATE_PUBLIC_KEY_FILE=KEY.pub]
+#   [ZORVAN_SIGN_PKCS12=CERT.p12 [ZORVAN_SIGN_PASSWORD_FILE=FILE] [ZORVAN_SIGN_TIMESTAMP_URL=URL]]
 #   tools/windows.sh [--no-test | --reproducibility-check]
 #
 # With a studio's public key in the environment the launcher is built to
 # accept only updates signed with it; without one it is built without a key,
-# whatever an earlier run left in build-windows.
+# whatever an earlier run left in build-windows. Likewise with a studio's
+# Authenticode certificate the launcher, the uninstaller and the installer
+# are signed (tools/sign-windows.sh), and without one none is.
 #
 # --reproducibility-check builds the launcher and the installer of the
 # checked-out commit twice, from two clones in two directories, and
-# compares them byte for byte (about twice a launcher build).
+# compares them byte for byte (unsigned; about twice a launcher build).
 set -euo pipefail
 
 zorvan_root=$(cd "$(dirname "$0")/.." && pwd)
@@ -33,11 +37,14 @@ for i in "${!key_files[@]}"; do
     key_files[i]=$(realpath -- "${key_files[i]}")
 done
 key_file_list=$(IFS=';'; echo "${key_files[*]}")
+sign_pkcs12=
+[ -n "${ZORVAN_SIGN_PKCS12:-}" ] && sign_pkcs12=$(realpath -- "$ZORVAN_SIGN_PKCS12")
+[ -n "${ZORVAN_SIGN_PASSWORD_FILE:-}" ] && export ZORVAN_SIGN_PASSWORD_FILE=$(realpath -- "$ZORVAN_SIGN_PASSWORD_FILE")
 cd "$zorvan_root"
 
 mode=${1:-}
 zorvan_install_missing dpkg-dev g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
-    autoconf automake libtool wine wine64 nsis fonts-dejavu-core
+    autoconf automake libtool wine wine64 nsis fonts-dejavu-core osslsigncode openssl
 zorvan_win_build_qt
 zorvan_win_build_tinyxml2
 zorvan_win_build_libsodium
@@ -61,7 +68,7 @@ if [ "$mode" = --reproducibility-check ]; then
         echo "== build of $commit in $clone"
         git clone -q --no-checkout "$zorvan_root" "$clone"
         git -C "$clone" checkout -q --detach "$commit"
-        zorvan_win_configure "$clone" "$clone/build" -DZORVAN_BUILD_TESTS=OFF
+        zorvan_win_configure "$clone" "$clone/build" -DZORVAN_BUILD_TESTS=OFF -DZORVAN_SIGN_PKCS12=
         cmake --build "$clone/build" -j"$(nproc)" --target zorvan-launcher installer >/dev/null
     done
     status=0
@@ -80,7 +87,8 @@ zorvan_wine_prefix
 
 build=build-windows
 echo "== Windows build ($build)"
-zorvan_win_configure "$zorvan_root" "$build"
+zorvan_win_configure "$zorvan_root" "$build" -DZORVAN_SIGN_PKCS12="$sign_pkcs12" \
+    -DZORVAN_SIGN_TIMESTAMP_URL="${ZORVAN_SIGN_TIMESTAMP_URL:-}"
 cmake --build "$build" -j"$(nproc)"
 
 echo "== installer"
@@ -91,3 +99,5 @@ ls -l "$build/Zorvan Lumeth.exe" "$build/zorvanlauncher_fr.qm" "$build/Zorvan Lu
 
 echo "== tests under Wine"
 (cd "$build" && ctest --output-on-failure --timeout 600)
+echo "== signing check (throwaway certificate)"
+tools/windows/signcheck.sh "$build"

@@ -1,11 +1,14 @@
 ; Per-user installer of the Zorvan Lumeth launcher.
 ;
 ;   makensis -DINPUTS=<installer-inputs.nsh> -DLAUNCHER=<Zorvan Lumeth.exe>
-;            -DOUTFILE=<Zorvan Lumeth Setup.exe> installer.nsi
+;            -DOUTFILE=<Zorvan Lumeth Setup.exe> [-DSIGN=<sign-windows.sh>]
+;            installer.nsi
 ;
 ; The build writes INPUTS (cmake/installer.cmake): the French catalogue
 ; (CATALOGUE), the icon (ICON), the version (VERSION) and the directory of
-; the licence texts (LICENCES).
+; the licence texts (LICENCES). With SIGN, the uninstaller is signed before
+; it is packed and the installer once it is written (tools/sign-windows.sh,
+; with the certificate its environment names).
 ;
 ; The launcher updates itself and the game in its own directory, with the
 ; player's rights, so it installs below the user's profile and asks for no
@@ -38,6 +41,12 @@ ManifestDPIAware true
 !insertmacro Required VERSION
 !insertmacro Required OUTFILE
 !insertmacro Required LICENCES
+
+; Signing, when asked for; a failure stops the build.
+!ifdef SIGN
+    !uninstfinalize 'bash "${SIGN}" "%1"' = 0
+    !finalize 'bash "${SIGN}" "%1"' = 0
+!endif
 
 ; The same sources give the same installer: no file times are stored (the
 ; installed files get the time of their installation).
