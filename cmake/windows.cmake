@@ -56,6 +56,19 @@ function(zorvan_windows_launcher target)
     endif()
 endfunction()
 
+# The relink kit, "Zorvan Lumeth relink kit.zip" in the build directory:
+# the launcher's own code as it was linked and its link command, so that a
+# player can link it against another Qt 5.15, as the LGPL asks of a program
+# that links Qt statically (cmake/relinkkit.cmake). Not part of `all`.
+get_filename_component(ZORVAN_QT_PREFIX "${Qt5_DIR}/../../.." ABSOLUTE)
+add_custom_target(relink-kit
+    COMMAND ${CMAKE_COMMAND} -DQT_PREFIX=${ZORVAN_QT_PREFIX} -DREADME=${PROJECT_SOURCE_DIR}/tools/windows/relink-kit.txt
+        -P ${CMAKE_CURRENT_LIST_DIR}/relinkkit.cmake
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+    COMMENT "Packing the relink kit"
+    VERBATIM)
+add_dependencies(relink-kit zorvan-launcher)
+
 # A release launcher carries no symbols: it is downloaded by every player.
 add_link_options($<$<CONFIG:Release>:-s>)
 include(${CMAKE_CURRENT_LIST_DIR}/installer.cmake)

@@ -7,9 +7,10 @@
 #   2. the launcher ("Zorvan Lumeth.exe"), its French catalogue and its tests,
 #      cross-built in build-windows with cmake/mingw-w64-x86_64.cmake;
 #   3. the per-user installer ("Zorvan Lumeth Setup.exe", NSIS);
-#   4. the tests under Wine, in a Wine prefix of their own, and the signing
-#      check with a throwaway certificate (tools/windows/signcheck.sh; skip
-#      both with --no-test).
+#   4. the tests under Wine, in a Wine prefix of their own, the signing
+#      check with a throwaway certificate (tools/windows/signcheck.sh) and
+#      the relink kit, which must link the same launcher again (skip these
+#      with --no-test).
 #
 #   [ZORVAN_UPDATE_PUBLIC_KEY=HEX | ZORVAN_UPDATE_PUBLIC_KEY_FILE=KEY.pub]
 #   [ZORVAN_SIGN_PKCS12=CERT.p12 [ZORVAN_SIGN_PASSWORD_FILE=FILE] [ZORVAN_SIGN_TIMESTAMP_URL=URL]]
@@ -101,3 +102,18 @@ echo "== tests under Wine"
 (cd "$build" && ctest --output-on-failure --timeout 600)
 echo "== signing check (throwaway certificate)"
 tools/windows/signcheck.sh "$build"
+
+# The relink kit links the same launcher again (an unsigned one: a
+# signature is not part of what the linker makes).
+echo "== relink kit"
+cmake --build "$build" --target relink-kit >/dev/null
+if [ -z "$sign_pkcs12" ]; then
+    relink=$(mktemp -d "${TMPDIR:-/tmp}/zorvan-relink.XXXXXX")
+    cmake -E chdir "$relink" cmake -E tar xf "$zorvan_root/$build/Zorvan Lumeth relink kit.zip"
+    status=0
+    QT=$zorvan_win_qt sh "$relink/relink-kit/relink.sh" && cmp "$relink/relink-kit/Zorvan Lumeth.exe" "$build/Zorvan Lumeth.exe" \
+        || status=1
+    rm -rf "$relink"
+    [ "$status" = 0 ] || exit 1
+    echo "relinked from the kit: the same launcher, byte for byte"
+fi
