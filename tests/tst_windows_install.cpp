@@ -4,7 +4,7 @@
 // files but never the player's saves; neither touches anything while a
 // launcher runs. Windows only (Wine here).
 
-#include "app/identity.h"
+#include "platform/identity.h"
 #include "support/e2e.h"
 
 #include <QProcess>
