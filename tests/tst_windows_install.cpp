@@ -5,6 +5,7 @@
 // launcher runs. Windows only (Wine here).
 
 #include "platform/identity.h"
+#include "platform/logfile.h"
 #include "support/e2e.h"
 
 #include <QProcess>
@@ -259,6 +260,7 @@ void WindowsInstallTest::uninstallKeepsSaves()
         settings.setValue(QStringLiteral("update_sequence"), sequence);
     settings.sync();
     QVERIFY(keyExists(kSettingsKey));
+    writeFile(platform::logDirectory() + QStringLiteral("/launcher.log"), "a run");
 
     if (gameRuns) {
         // Shared for reading and writing, not for deletion, as a running
@@ -285,6 +287,7 @@ void WindowsInstallTest::uninstallKeepsSaves()
              QStringList{"Saves"} + (QFile::exists(dir + "/Uninstall.exe") ? QStringList{"Uninstall.exe"} : QStringList()));
     QVERIFY(!shortcutExists());
     QVERIFY(!keyExists(kUninstallKey));
+    QVERIFY(!QFileInfo::exists(platform::logDirectory()));
     if (sequence.isEmpty()) {
         QVERIFY(!keyExists(kSettingsKey));
         QVERIFY(!keyExists(kOrganisationKey));

@@ -249,9 +249,9 @@ FunctionEnd
 ; folders, the version files, a set-aside launcher build, ".gameopts".
 ; "Saves" stays with all it holds (the player's progress and backups); so
 ; does the directory when it still holds them. The uninstall entry, the
-; shortcut and the settings go only once the files are gone, so that an
-; uninstallation that could not finish (a file held open by the running
-; game) can be run again.
+; shortcut, the settings and the logs go only once the files are gone, so
+; that an uninstallation that could not finish (a file held open by the
+; running game) can be run again.
 Section "Uninstall"
     Call un.WaitForClosedLauncher
 
@@ -285,6 +285,10 @@ Section "Uninstall"
     Delete "$SMPROGRAMS\${PRODUCT}.lnk"
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
     Call un.RemoveSettings
+    ; The launcher's logs (platform/logfile.h), kept outside the
+    ; installation, and their parent once empty.
+    RMDir /r "$LOCALAPPDATA\${PUBLISHER}\${PRODUCT}"
+    RMDir "$LOCALAPPDATA\${PUBLISHER}"
 
     ; Last, so that an interrupted uninstallation can be run again. Run in
     ; place (_?=), the uninstaller cannot delete its own file.
