@@ -48,6 +48,10 @@ function(zorvan_windows_launcher target)
     set(ZORVAN_MANIFEST ${PROJECT_SOURCE_DIR}/platform/windows/launcher.manifest)
     configure_file(${PROJECT_SOURCE_DIR}/platform/windows/launcher.rc.in ${CMAKE_CURRENT_BINARY_DIR}/launcher.rc @ONLY)
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/launcher.rc)
+    # The resource compiler reads both, but CMake's scan of the .rc file
+    # sees only its #include lines: without this a new icon never reached
+    # an existing build.
+    set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/launcher.rc PROPERTIES OBJECT_DEPENDS "${ZORVAN_ICON};${ZORVAN_MANIFEST}")
     set_target_properties(${target} PROPERTIES OUTPUT_NAME "Zorvan Lumeth")
     if(ZORVAN_SIGN_PKCS12)
         add_custom_command(TARGET ${target} POST_BUILD
