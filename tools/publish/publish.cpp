@@ -1,5 +1,6 @@
 // zorvan-publish GAME_DIR [--set-version TEXT | --bump-version] [--sign KEY]
 // zorvan-publish --generate-key KEY
+// zorvan-publish --verify BASE_URL [GAME_DIR]
 //
 // Writes GAME_DIR/file_listing.xml, the manifest the launcher reads: one
 // "File" element per file of the build, its Path under the server's game
@@ -10,6 +11,8 @@
 // for launchers built with the key's public half.
 // --generate-key writes a new secret key to KEY and its public half to
 // KEY.pub, and prints the public half.
+// --verify checks what a live server, or a CDN in front of it, hands to
+// players (verify.h).
 // Bad input (an unreadable file, a name the launcher cannot place, a link
 // leading out of the build) is refused and nothing is written.
 //
@@ -20,6 +23,7 @@
 #include "manifestxml.h"
 #include "naming.h"
 #include "signing.h"
+#include "verify.h"
 #include "versionbump.h"
 
 #include "updater/serverurls.h"
@@ -36,7 +40,8 @@
 namespace {
 
 const char *const kUsage = "usage: zorvan-publish GAME_DIR [--set-version TEXT | --bump-version] [--sign KEY]\n"
-                           "       zorvan-publish --generate-key KEY";
+                           "       zorvan-publish --generate-key KEY\n"
+                           "       zorvan-publish --verify BASE_URL [GAME_DIR]";
 
 int fail(const QString &message)
 {
@@ -116,6 +121,8 @@ int main(int argc, char **argv)
         QTextStream(stdout) << publicHex << Qt::endl;
         return 0;
     }
+    if (args.value(0) == QLatin1String("--verify") && (args.size() == 2 || args.size() == 3))
+        return publish::verifyServer(args.at(1), args.value(2));
     QString keyPath;
     const int sign = args.indexOf(QStringLiteral("--sign"));
     if (sign > 0) {

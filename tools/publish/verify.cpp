@@ -1,0 +1,409 @@
+#include "verify.h"
+
+#include "listing.h"
+
+#include "updater/signature.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTextStream>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+
+namespace publish {
+
+namespace {
+
+// Transfers at a time: the studio's check may open a few connections where
+// a player's launcher opens one after another.
+constexpr int kParallel = 4;
+// What a reply may hold before it is read, and what is read at a time.
+constexpr qint64 kBlock = 256 * 1024;
+// A server that sends nothing for this long fails the file.
+constexpr int kStallMs = 30000;
+
+enum class Verdict {
+    Same,        // as it should be
+    Missing,     // not served (404, 410)
+    Failed,      // any other error: the server could not be asked
+    CutShort,    // fewer bytes than announced, or only the beginning of the publication's file
+    Stale,       // a whole file, but another one than the publication's or the listed one
+    WrongDigest, // the publication's file, but the manifest lists other digests for it
+    LeftOver,    // served though the publication has no such file
+    Unusable,    // served, but no launcher can use it
+};
+
+QString label(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Same:
+        break;
+    case Verdict::Missing:
+        return QStringLiteral("missing");
+    case Verdict::Failed:
+        return QStringLiteral("failed");
+    case Verdict::CutShort:
+        return QStringLiteral("cut short");
+    case Verdict::Stale:
+        return QStringLiteral("stale");
+    case Verdict::WrongDigest:
+        return QStringLiteral("wrong digest");
+    case Verdict::LeftOver:
+        return QStringLiteral("left over");
+    case Verdict::Unusable:
+        return QStringLiteral("unusable");
+    }
+    return QString();
+}
+
+// One served file, what it should be and what it was found to be.
+struct Check
+{
+    explicit Check(const QString &shownPath, const QString &localPath = QString(), const ListedFile *listedFile = nullptr)
+        : shown(shownPath)
+        , local(localPath)
+        , listed(listedFile)
+    {
+    }
+
+    QString shown;                      // below the base URL
+    QString local;                      // the publication's copy; empty for none
+    const ListedFile *listed = nullptr; // the digests it must have; none for the version file and its kin
+    bool optional = false;              // may be served or not
+    bool unwanted = false;              // must not be served
+    bool keepBody = false;              // the small files that decide an update are kept
+    Verdict verdict = Verdict::Same;
+    QString detail;
+    QByteArray body;
+    qint64 received = 0;
+    bool served = false;
+};
+
+QByteArray readLocal(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray hex(const QCryptographicHash &hash)
+{
+    return hash.result().toHex();
+}
+
+// The body's length the server announced, -1 for none or a transformed
+// body (the toolkit unpacks compressed bodies). After a redirect the
+// toolkit may join the redirect's own length to the final one's: the last
+// value is the body's, as the launcher reads it.
+qint64 announcedLength(QNetworkReply *reply)
+{
+    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (!(encoding.isEmpty() || encoding == "identity"))
+        return -1;
+    bool ok = false;
+    const qint64 length = reply->rawHeader("Content-Length").split(',').last().trimmed().toLongLong(&ok);
+    return ok && length >= 0 ? length : -1;
+}
+
+// One request on its way: the body is hashed, and compared with the
+// publication's file, block by block as it arrives.
+class Transfer
+{
+public:
+    explicit Transfer(Check &check)
+        : m_check(check)
+        , m_block(int(kBlock), Qt::Uninitialized)
+        , m_localBlock(int(kBlock), Qt::Uninitialized)
+    {
+        m_local.setFileName(check.local);
+        if (!check.local.isEmpty() && m_local.open(QIODevice::ReadOnly))
+            m_localSize = m_local.size();
+    }
+
+    // Back to the start: a redirect's own body is not the file.
+    void restart()
+    {
+        m_md5.reset();
+        m_sha1.reset();
+        m_sha256.reset();
+        m_check.body.clear();
+        m_check.received = 0;
+        m_sameSoFar = true;
+        if (m_local.isOpen())
+            m_local.seek(0);
+    }
+
+    void take(QNetworkReply *reply)
+    {
+        const bool sha256 = m_check.listed && !m_check.listed->sha256.isEmpty();
+        for (qint64 n; (n = reply->read(m_block.data(), kBlock)) > 0;) {
+            m_md5.addData(m_block.constData(), int(n));
+            m_sha1.addData(m_block.constData(), int(n));
+            if (sha256)
+                m_sha256.addData(m_block.constData(), int(n));
+            if (m_check.keepBody)
+                m_check.body.append(m_block.constData(), int(n));
+            if (m_sameSoFar && m_local.isOpen())
+                m_sameSoFar =
+                    m_local.read(m_localBlock.data(), n) == n && std::memcmp(m_block.constData(), m_localBlock.constData(), size_t(n)) == 0;
+            m_check.received += n;
+        }
+    }
+
+    void conclude(QNetworkReply *reply)
+    {
+        take(reply);
+        Check &c = m_check;
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const qint64 announced = announcedLength(reply);
+        c.served = status != 404 && status != 410 && reply->error() != QNetworkReply::ContentNotFoundError;
+        if (!c.served) {
+            c.body.clear();
+            c.verdict = c.optional || c.unwanted ? Verdict::Same : Verdict::Missing;
+            return;
+        }
+        if (reply->error() != QNetworkReply::NoError && !(c.received > 0 && announced > c.received)) {
+            c.verdict = Verdict::Failed;
+            c.detail = reply->errorString();
+            return;
+        }
+        if (announced > c.received) {
+            c.verdict = Verdict::CutShort;
+            c.detail = QStringLiteral("the server sent %1 of the %2 bytes it announced").arg(c.received).arg(announced);
+            return;
+        }
+        if (c.unwanted) {
+            c.verdict = Verdict::LeftOver;
+            c.detail = QStringLiteral("served, but the publication has none");
+            return;
+        }
+        const ListedFile *l = c.listed;
+        const bool asListed = !l || (hex(m_md5) == l->md5 && hex(m_sha1) == l->sha1 && (l->sha256.isEmpty() || hex(m_sha256) == l->sha256));
+        const QString listedText =
+            QStringLiteral("%1 bytes served, MD5 %2, not the listed %3").arg(c.received).arg(QString::fromLatin1(hex(m_md5)));
+        if (m_localSize < 0) {
+            c.verdict = asListed ? Verdict::Same : Verdict::Stale;
+            c.detail = l ? listedText.arg(QString::fromLatin1(l->md5)) : QString();
+            return;
+        }
+        if (m_sameSoFar && c.received == m_localSize) {
+            c.verdict = asListed ? Verdict::Same : Verdict::WrongDigest;
+            c.detail = QStringLiteral("the publication's file, but its manifest lists other digests: publish again");
+        } else if (m_sameSoFar) {
+            c.verdict = Verdict::CutShort;
+            c.detail = QStringLiteral("%1 bytes served, the beginning of the publication's %2").arg(c.received).arg(m_localSize);
+        } else if (l && asListed) {
+            c.verdict = Verdict::WrongDigest;
+            c.detail = QStringLiteral("as listed, but the publication's file has changed since: publish again");
+        } else {
+            c.verdict = Verdict::Stale;
+            c.detail = QStringLiteral("%1 bytes served, %2 in the publication").arg(c.received).arg(m_localSize);
+        }
+    }
+
+private:
+    Check &m_check;
+    QCryptographicHash m_md5{QCryptographicHash::Md5};
+    QCryptographicHash m_sha1{QCryptographicHash::Sha1};
+    QCryptographicHash m_sha256{QCryptographicHash::Sha256};
+    QFile m_local;
+    qint64 m_localSize = -1;
+    bool m_sameSoFar = true;
+    QByteArray m_block;
+    QByteArray m_localBlock;
+};
+
+class Verifier
+{
+public:
+    Verifier(const QString &baseUrl, const QString &publication)
+        : m_base(baseUrl)
+        , m_publication(publication)
+    {
+    }
+
+    int run();
+
+private:
+    QString localFile(const QString &relative) const
+    {
+        const QString path = m_publication + QLatin1Char('/') + relative;
+        return !m_publication.isEmpty() && QFileInfo(path).isFile() ? path : QString();
+    }
+    void fetch(const QList<Check *> &checks);
+    void progress(bool last = false);
+
+    const QString m_base;
+    const QString m_publication;
+    QNetworkAccessManager m_manager;
+    QElapsedTimer m_clock;
+    int m_files = 0;
+    int m_done = 0;
+    qint64 m_bytes = 0;
+};
+
+// Runs the checks, kParallel at a time, until all are over.
+void Verifier::fetch(const QList<Check *> &checks)
+{
+    QEventLoop loop;
+    int next = 0;
+    int running = 0;
+    std::function<void()> startMore = [&]() {
+        for (; running < kParallel && next < checks.size(); ++running) {
+            Check *check = checks.at(next++);
+            QNetworkRequest request(QUrl(m_base + check->shown, QUrl::TolerantMode));
+            request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+            request.setTransferTimeout(kStallMs);
+            QNetworkReply *reply = m_manager.get(request);
+            reply->setReadBufferSize(kBlock);
+            auto transfer = std::make_shared<Transfer>(*check);
+            QObject::connect(reply, &QNetworkReply::readyRead, [transfer, reply]() { transfer->take(reply); });
+            QObject::connect(reply, &QNetworkReply::redirected, [transfer]() { transfer->restart(); });
+            QObject::connect(reply, &QNetworkReply::finished, [&, transfer, reply, check]() {
+                transfer->conclude(reply);
+                reply->deleteLater();
+                ++m_done;
+                m_bytes += check->received;
+                --running;
+                startMore();
+                if (running == 0)
+                    loop.quit();
+            });
+        }
+    };
+    startMore();
+    if (running > 0)
+        loop.exec();
+}
+
+void Verifier::progress(bool last)
+{
+    QTextStream err(stderr);
+    const QString line = QStringLiteral("fetched %1 of %2 files, %3 MiB, %4 s")
+                             .arg(m_done)
+                             .arg(m_files)
+                             .arg(double(m_bytes) / (1 << 20), 0, 'f', 1)
+                             .arg(double(m_clock.elapsed()) / 1000, 0, 'f', 1);
+    err << line << (last ? QStringLiteral(": ") : QStringLiteral("\r"));
+}
+
+int Verifier::run()
+{
+    m_clock.start();
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [this]() { progress(); });
+    ticker.start(250);
+
+    // The version file alone first, as a launcher asks for it, then what it
+    // reads once the version differs.
+    Check version(QString::fromLatin1(kVersionFile), localFile(QString::fromLatin1(kVersionFile)));
+    Check manifest(QString::fromLatin1(kManifestFile), localFile(QString::fromLatin1(kManifestFile)));
+    const QString signatureName = QString::fromLatin1(signature::kSignatureFile);
+    Check sig(signatureName, localFile(signatureName));
+    version.keepBody = manifest.keepBody = sig.keepBody = true;
+    // Without the publication a signature may be there or not; with it, the
+    // publication says which.
+    sig.optional = m_publication.isEmpty();
+    sig.unwanted = !m_publication.isEmpty() && sig.local.isEmpty();
+    m_files = 3;
+    fetch({&version});
+    fetch({&manifest, &sig});
+
+    // The publication's own manifest says what must be served; without it,
+    // the served one does.
+    const Listing listing = readListing(m_publication.isEmpty() ? manifest.body : readLocal(manifest.local));
+    std::vector<Check> entries;
+    entries.reserve(size_t(listing.files.size()) + 1);
+    const QString notes = QString::fromUtf8(kNotesFile);
+    bool notesListed = false;
+    for (const ListedFile &file : listing.files) {
+        entries.emplace_back(file.served, localFile(file.local), &file);
+        notesListed = notesListed || file.served == notes;
+    }
+    // The launcher shows the patch notes at every start, listed or not.
+    if (!notesListed && !localFile(notes).isEmpty())
+        entries.insert(entries.begin(), Check(notes, localFile(notes)));
+    QList<Check *> pending;
+    for (Check &check : entries)
+        pending << &check;
+    m_files += pending.size() + 1;
+    fetch(pending);
+
+    // A version that changed meanwhile makes everything above uncertain.
+    Check again(version.shown);
+    again.keepBody = true;
+    fetch({&again});
+    ticker.stop();
+
+    QStringList differences;
+    const auto note = [&differences](Verdict verdict, const QString &shown, const QString &detail) {
+        differences << label(verdict) + QStringLiteral(": ") + shown + (detail.isEmpty() ? QString() : QStringLiteral(" (") + detail + ')');
+    };
+    if (version.verdict == Verdict::Stale)
+        version.detail = QStringLiteral("served \"%1\", the publication has \"%2\"")
+                             .arg(QString::fromUtf8(version.body.trimmed()), QString::fromUtf8(readLocal(version.local).trimmed()));
+    for (const Check *check : QList<const Check *>{&version, &manifest, &sig}) {
+        if (check->verdict != Verdict::Same)
+            note(check->verdict, check->shown, check->detail);
+    }
+    if (manifest.verdict == Verdict::Same && !listing.problems.isEmpty())
+        note(Verdict::Unusable, manifest.shown, listing.problems.join(QStringLiteral("; ")));
+    // A launcher built with this build's key checks the signature; the
+    // publisher does the same.
+    if (sig.verdict == Verdict::Same && sig.served) {
+        signature::Publication published;
+        if (!signature::parse(sig.body, published))
+            note(Verdict::Unusable, sig.shown, QStringLiteral("not a signature file"));
+        else if (signature::enabled()
+                 && !signature::verify(signature::publicKeysHex(),
+                                       signature::signedMessage(published.sequence, version.body, manifest.body), published.signature))
+            note(Verdict::Unusable, sig.shown, QStringLiteral("not signed by a key of this build for the served files"));
+    }
+    for (const Check &check : entries) {
+        if (check.verdict != Verdict::Same)
+            note(check.verdict, check.shown, check.detail);
+    }
+    if (again.served != version.served || again.body != version.body)
+        differences << QStringLiteral("changed: %1 (while it was checked: check again)").arg(version.shown);
+
+    QTextStream out(stdout);
+    for (const QString &line : qAsConst(differences))
+        out << line << '\n';
+    out.flush();
+    progress(true);
+    QTextStream(stderr) << (differences.isEmpty() ? QStringLiteral("clean") : QStringLiteral("%1 differences").arg(differences.size()))
+                        << Qt::endl;
+    return differences.isEmpty() ? 0 : 1;
+}
+
+} // namespace
+
+int verifyServer(const QString &baseUrl, const QString &publication)
+{
+    const QUrl url(baseUrl);
+    if (!url.isValid() || !(url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https")) || url.host().isEmpty()) {
+        QTextStream(stderr) << "zorvan-publish: not an http(s) URL: " << baseUrl << Qt::endl;
+        return 1;
+    }
+    const QDir dir(publication);
+    if (!publication.isEmpty()
+        && !(QFileInfo(dir.filePath(QString::fromLatin1(kVersionFile))).isFile()
+             && QFileInfo(dir.filePath(QString::fromLatin1(kManifestFile))).isFile())) {
+        QTextStream(stderr) << "zorvan-publish: " << publication << " is no publication: it needs a file_listing.xml and a version.txt"
+                            << Qt::endl;
+        return 1;
+    }
+    return Verifier(baseUrl.endsWith(QLatin1Char('/')) ? baseUrl : baseUrl + QLatin1Char('/'), publication).run();
+}
+
+} // namespace publish
