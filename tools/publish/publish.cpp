@@ -1,5 +1,6 @@
 // zorvan-publish GAME_DIR [--set-version TEXT | --bump-version] [--sign KEY]
 // zorvan-publish --generate-key KEY
+// zorvan-publish --upload GAME_DIR SERVED_DIR [--stop-after files|notes|manifest]
 // zorvan-publish --verify BASE_URL [GAME_DIR]
 //
 // Writes GAME_DIR/file_listing.xml, the manifest the launcher reads: one
@@ -11,8 +12,9 @@
 // for launchers built with the key's public half.
 // --generate-key writes a new secret key to KEY and its public half to
 // KEY.pub, and prints the public half.
-// --verify checks what a live server, or a CDN in front of it, hands to
-// players (verify.h).
+// --upload copies a publication into the directory a live server serves,
+// in the order that keeps players safe (upload.h); --verify checks what a
+// live server, or a CDN in front of it, hands to players (verify.h).
 // Bad input (an unreadable file, a name the launcher cannot place, a link
 // leading out of the build) is refused and nothing is written.
 //
@@ -23,6 +25,7 @@
 #include "manifestxml.h"
 #include "naming.h"
 #include "signing.h"
+#include "upload.h"
 #include "verify.h"
 #include "versionbump.h"
 
@@ -41,6 +44,7 @@ namespace {
 
 const char *const kUsage = "usage: zorvan-publish GAME_DIR [--set-version TEXT | --bump-version] [--sign KEY]\n"
                            "       zorvan-publish --generate-key KEY\n"
+                           "       zorvan-publish --upload GAME_DIR SERVED_DIR [--stop-after files|notes|manifest]\n"
                            "       zorvan-publish --verify BASE_URL [GAME_DIR]";
 
 int fail(const QString &message)
@@ -123,6 +127,9 @@ int main(int argc, char **argv)
     }
     if (args.value(0) == QLatin1String("--verify") && (args.size() == 2 || args.size() == 3))
         return publish::verifyServer(args.at(1), args.value(2));
+    if (args.value(0) == QLatin1String("--upload")
+        && (args.size() == 3 || (args.size() == 5 && args.at(3) == QLatin1String("--stop-after") && publish::isUploadStep(args.at(4)))))
+        return publish::uploadPublication(args.at(1), args.at(2), args.value(4));
     QString keyPath;
     const int sign = args.indexOf(QStringLiteral("--sign"));
     if (sign > 0) {
