@@ -19,6 +19,7 @@
 
 #include <cstring>
 #include <functional>
+#include <future>
 #include <memory>
 
 namespace publish {
@@ -30,6 +31,8 @@ namespace {
 constexpr int kParallel = 4;
 // What a reply may hold before it is read, and what is read at a time.
 constexpr qint64 kBlock = 256 * 1024;
+// Blocks from this size on have their digests computed on two cores.
+constexpr qint64 kParallelHashing = 64 * 1024;
 // A server that sends nothing for this long fails the file.
 constexpr int kStallMs = 30000;
 
@@ -120,8 +123,9 @@ qint64 announcedLength(QNetworkReply *reply)
 class Transfer
 {
 public:
-    explicit Transfer(Check &check)
+    Transfer(Check &check, qint64 &received)
         : m_check(check)
+        , m_received(received)
         , m_block(int(kBlock), Qt::Uninitialized)
         , m_localBlock(int(kBlock), Qt::Uninitialized)
     {
@@ -145,18 +149,29 @@ public:
 
     void take(QNetworkReply *reply)
     {
-        const bool sha256 = m_check.listed && !m_check.listed->sha256.isEmpty();
         for (qint64 n; (n = reply->read(m_block.data(), kBlock)) > 0;) {
-            m_md5.addData(m_block.constData(), int(n));
-            m_sha1.addData(m_block.constData(), int(n));
-            if (sha256)
-                m_sha256.addData(m_block.constData(), int(n));
+            // A large block's SHA-1 (and SHA-256) is computed on another
+            // core meanwhile: hashing, not the transfer, bounds a large file.
+            const char *data = m_block.constData();
+            const auto otherDigests = [this, data, n]() {
+                m_sha1.addData(data, int(n));
+                if (m_check.listed && !m_check.listed->sha256.isEmpty())
+                    m_sha256.addData(data, int(n));
+            };
+            std::future<void> other;
+            if (n >= kParallelHashing)
+                other = std::async(std::launch::async, otherDigests);
+            else
+                otherDigests();
+            m_md5.addData(data, int(n));
             if (m_check.keepBody)
-                m_check.body.append(m_block.constData(), int(n));
+                m_check.body.append(data, int(n));
             if (m_sameSoFar && m_local.isOpen())
-                m_sameSoFar =
-                    m_local.read(m_localBlock.data(), n) == n && std::memcmp(m_block.constData(), m_localBlock.constData(), size_t(n)) == 0;
+                m_sameSoFar = m_local.read(m_localBlock.data(), n) == n && std::memcmp(data, m_localBlock.constData(), size_t(n)) == 0;
+            if (other.valid())
+                other.wait();
             m_check.received += n;
+            m_received += n;
         }
     }
 
@@ -213,6 +228,7 @@ public:
 
 private:
     Check &m_check;
+    qint64 &m_received; // by all transfers
     QCryptographicHash m_md5{QCryptographicHash::Md5};
     QCryptographicHash m_sha1{QCryptographicHash::Sha1};
     QCryptographicHash m_sha256{QCryptographicHash::Sha256};
@@ -266,14 +282,13 @@ void Verifier::fetch(const QList<Check *> &checks)
             request.setTransferTimeout(kStallMs);
             QNetworkReply *reply = m_manager.get(request);
             reply->setReadBufferSize(kBlock);
-            auto transfer = std::make_shared<Transfer>(*check);
+            auto transfer = std::make_shared<Transfer>(*check, m_bytes);
             QObject::connect(reply, &QNetworkReply::readyRead, [transfer, reply]() { transfer->take(reply); });
             QObject::connect(reply, &QNetworkReply::redirected, [transfer]() { transfer->restart(); });
-            QObject::connect(reply, &QNetworkReply::finished, [&, transfer, reply, check]() {
+            QObject::connect(reply, &QNetworkReply::finished, [&, transfer, reply]() {
                 transfer->conclude(reply);
                 reply->deleteLater();
                 ++m_done;
-                m_bytes += check->received;
                 --running;
                 startMore();
                 if (running == 0)
