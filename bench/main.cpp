@@ -8,13 +8,19 @@
 //      loopback server, which runs as a separate process; the two take
 //      turns at going first, each run writes into a fresh directory;
 //   c) peak memory growth of one 512 MiB download against the file's size,
-//      in a fresh child process.
+//      in a fresh child process;
+//   d) the studio's check of a live server, zorvan-publish --verify,
+//      against the launcher's first install of the same publication, both
+//      from nginx with the studio's configuration: the files of b), 2,000
+//      of 32 KiB and one of 512 MiB, as two publications.
 // Internal modes, run by the bench itself:
 //   zorvan-bench --serve DIR             the loopback server of the run
 //   zorvan-bench --download-one BASE REL the download of figure c
+//   zorvan-bench --first-install BASE    the launcher's run of figure d
 
 #include "baselines.h"
 #include "launcherruns.h"
+#include "publication.h"
 #include "timing.h"
 #include "workload.h"
 
@@ -179,6 +185,43 @@ int runAll(const QString &work)
         growth = qMax(growth, downloadPeakGrowth(base, bigTree.files.first(), work + QStringLiteral("/memory")));
     QDir(work + QStringLiteral("/memory")).removeRecursively();
 
+    // Each tree published on its own below nginx's "game/", its files
+    // reached through links to the trees of b).
+    out << "d) publication check..." << Qt::endl;
+    struct Published
+    {
+        const bench::Tree &tree;
+        QString name;
+        double verify = 1e9;
+        double install = 1e9;
+    };
+    Published publications[] = {{smallTree, QStringLiteral("small")}, {bigTree, QStringLiteral("big")}};
+    for (const Published &p : publications) {
+        const QString dir = work + QStringLiteral("/www/game/") + p.name;
+        bench::writeFile(dir + QStringLiteral("/version.txt"), "bench\n");
+        bench::writeFile(dir + QStringLiteral("/file_listing.xml"), p.tree.manifest);
+        for (const QString &sub : QDir(served).entryList({p.name + QStringLiteral("-d*")}, QDir::Dirs))
+            QFile::link(served + QLatin1Char('/') + sub, dir + QLatin1Char('/') + sub);
+    }
+    bench::Nginx nginx(work + QStringLiteral("/nginx"), work + QStringLiteral("/www"));
+    for (int i = 0; nginx.running() && i < kRounds; ++i) {
+        for (Published &p : publications) {
+            const QString base = nginx.url() + p.name + QLatin1Char('/');
+            const QString into = QStringLiteral("%1/first-%2-%3").arg(runs, p.name).arg(i);
+            const auto install = [&]() {
+                ::sync();
+                p.install = qMin(p.install, bench::launcherFirstInstall(base, into));
+                if (p.name == QLatin1String("big"))
+                    QDir(into).removeRecursively();
+            };
+            if (i % 2 == 0)
+                install();
+            p.verify = qMin(p.verify, bench::publisherVerify(base));
+            if (i % 2 == 1)
+                install();
+        }
+    }
+
     const double smallMiB = double(smallTree.bytes) / kMiB;
     const double bigMiB = double(bigTree.bytes) / kMiB;
     out << "\nbest of " << kRounds << " rounds each\n";
@@ -196,6 +239,13 @@ int runAll(const QString &work)
                QStringLiteral(">= 0.35  (launcher vs curl)"));
     out << row(QStringLiteral("c) peak memory growth, MiB"), double(growth) / kMiB, bigMiB, double(growth) / double(bigTree.bytes),
                QStringLiteral("<= 1.10  (growth vs file size, 512 MiB download)"));
+    if (!nginx.running()) {
+        out << "d) skipped: nginx is not installed (apt-get install nginx-light)\n";
+    } else {
+        for (const Published &p : publications)
+            out << row(QStringLiteral("d) --verify, %1 files, s").arg(p.tree.files.size()), p.verify, p.install, p.verify / p.install,
+                       QStringLiteral("<= 1.00  (vs the launcher's first install, nginx)"));
+    }
     out.flush();
     return 0;
 }
@@ -211,6 +261,10 @@ int main(int argc, char **argv)
     if (args.size() == 4 && args.at(1) == QLatin1String("--download-one")) {
         bench::silenceLauncherLog();
         return bench::downloadOnceReportingMemory(args.at(2), args.at(3));
+    }
+    if (args.size() == 3 && args.at(1) == QLatin1String("--first-install")) {
+        bench::silenceLauncherLog();
+        return bench::firstInstall(args.at(2));
     }
     if (args.size() != 2 || args.at(1).startsWith(QLatin1String("--"))) {
         std::fprintf(stderr, "usage: zorvan-bench WORKDIR\n");
