@@ -189,7 +189,9 @@ public:
         }
         if (reply->error() != QNetworkReply::NoError && !(c.received > 0 && announced > c.received)) {
             c.verdict = Verdict::Failed;
-            c.detail = reply->errorString();
+            c.detail = reply->error() == QNetworkReply::OperationCanceledError
+                ? QStringLiteral("nothing received for %1 s").arg(kStallMs / 1000)
+                : reply->errorString();
             return;
         }
         if (announced > c.received) {
