@@ -398,7 +398,9 @@ int Verifier::run()
         out << line << '\n';
     out.flush();
     progress(true);
-    QTextStream(stderr) << (differences.isEmpty() ? QStringLiteral("clean") : QStringLiteral("%1 differences").arg(differences.size()))
+    QTextStream(stderr) << (differences.isEmpty()
+                                ? QStringLiteral("clean")
+                                : QString::fromLatin1(differences.size() == 1 ? "1 difference" : "%1 differences").arg(differences.size()))
                         << Qt::endl;
     return differences.isEmpty() ? 0 : 1;
 }
