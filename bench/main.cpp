@@ -242,9 +242,12 @@ int runAll(const QString &work)
     if (!nginx.running()) {
         out << "d) skipped: nginx is not installed (apt-get install nginx-light)\n";
     } else {
-        for (const Published &p : publications)
-            out << row(QStringLiteral("d) --verify, %1 files, s").arg(p.tree.files.size()), p.verify, p.install, p.verify / p.install,
-                       QStringLiteral("<= 1.00  (vs the launcher's first install, nginx)"));
+        // Both fetch every byte; the check also computes MD5 and SHA-1 of
+        // each, which bounds it on a large file.
+        out << row(QStringLiteral("d) --verify, 2000 x 32 KiB, s"), publications[0].verify, publications[0].install,
+                   publications[0].verify / publications[0].install, QStringLiteral("<= 0.50  (vs the launcher's first install, nginx)"));
+        out << row(QStringLiteral("d) --verify, 1 x 512 MiB, s"), publications[1].verify, publications[1].install,
+                   publications[1].verify / publications[1].install, QStringLiteral("<= 2.00  (vs the launcher's first install, nginx)"));
     }
     out.flush();
     return 0;
