@@ -1,10 +1,11 @@
 #include "app/startup.h"
 
-#include "app/identity.h"
 #include "app/launcherwindow.h"
 #include "app/wiring.h"
+#include "platform/identity.h"
 #include "platform/lifecycle.h"
 #include "platform/log.h"
+#include "platform/logfile.h"
 #include "saves/savemanager.h"
 #include "updater/gameupdater.h"
 #include "widgets/progressbar.h"
@@ -15,29 +16,28 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QSettings>
-#include <QStringList>
 #include <QTextCodec>
 #include <QTranslator>
 #include <QWidget>
 
 #include <memory>
 
-// The icon is a resource of this library. A static library's resources reach
-// the executable only when something refers to them, so they are registered
-// here, by name, before the icon is looked up (outside any namespace, as the
-// registration function is global).
-static QIcon applicationIcon()
+// The icon is a resource of this library. A static library's resources
+// reach the executable only when something refers to them, so they are
+// registered by name (outside any namespace, as the registration function
+// is global).
+static void registerResources()
 {
     Q_INIT_RESOURCE(launcher);
-    const QIcon icon(QStringLiteral(":/icon.ico"));
-    QStringList sizes;
-    for (const QSize &size : icon.availableSizes())
-        sizes << QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
-    debugLine(QStringLiteral("Icône de l'application : "), icon.isNull() ? QStringLiteral("aucune") : sizes.join(' '));
-    return icon;
 }
 
 namespace startup {
+
+QIcon applicationIcon()
+{
+    registerResources();
+    return QIcon(QStringLiteral(":/icon.ico"));
+}
 
 const char *const kStyleSheet =
     "QWidget { background-color: white; } QCheckBox { border-radius: 0px } QLabel { border: 0px } QProgressBar { border: "
@@ -76,6 +76,13 @@ void prepareProcess()
 {
     QCoreApplication::addLibraryPath(QStringLiteral("."));
     setIdentity();
+    platform::startLog(platform::logDirectory());
+    // At 150 % a display scales everything, not only the text; the factor
+    // is kept as it is (1.5, not rounded to 2), so the window is as large
+    // as the system's own windows.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
 }
 
 void prepareApplication(QApplication &app, QTranslator &translator)

@@ -2,6 +2,7 @@
 
 class QApplication;
 class QCoreApplication;
+class QIcon;
 class QSettings;
 class QTranslator;
 
@@ -18,9 +19,14 @@ void writeSettingsDefaults(QSettings &settings);
 // and installs it on the application, found or not.
 void installTranslation(QCoreApplication &app, QTranslator &translator);
 
-// What comes before the settings store is opened: the library path, and the
-// organisation, domain and application names the store is named after.
+// What comes before the settings store is opened and the application
+// object exists: the library path, the organisation, domain and application
+// names the store is named after, the player's log (before the first
+// message) and the scaling of high-DPI displays.
 void prepareProcess();
+
+// The application-wide icon ":/icon.ico", compiled into the library.
+QIcon applicationIcon();
 
 // The application's look and language: translation, locale codec, style
 // sheet and window icon.

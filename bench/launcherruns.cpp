@@ -3,6 +3,7 @@
 #include "timing.h"
 
 #include "updater/gameupdater.h"
+#include "updater/signature.h"
 
 #include <QDir>
 #include <QFile>
@@ -73,12 +74,27 @@ double launcherVerification(const QString &installDir, int expectedFiles)
     QObject::connect(&updater, &GameUpdater::infos, [&](const QString &text) { statuses << text; });
     const double seconds = timed([&]() { updater.forceUpdate(); });
     // Up to date: the two small downloads and the closing text, nothing else.
-    const QStringList expected = {QStringLiteral("Downloading  version.txt..."), QStringLiteral("Downloading  file_listing.xml..."),
-                                  QStringLiteral("Update finished. You have the latest version.")};
+    QStringList expected = {QStringLiteral("Downloading  version.txt..."), QStringLiteral("Downloading  file_listing.xml..."),
+                            QStringLiteral("Update finished. You have the latest version.")};
+    if (signature::enabled())
+        expected.prepend(QStringLiteral("Downloading  publication.sig..."));
     if (statuses != expected)
         qFatal("the installation was not up to date: %s", qPrintable(statuses.join(QStringLiteral(" | "))));
     if (g_hashedFiles != 2 * expectedFiles)
         qFatal("the launcher hashed %d files, not %d", g_hashedFiles, 2 * expectedFiles);
+    return seconds;
+}
+
+double launcherSynchronisation(const QString &installDir, int expectedFiles)
+{
+    WorkingDirectory inside(installDir);
+    GameUpdater updater;
+    QStringList statuses;
+    QObject::connect(&updater, &GameUpdater::infos, [&](const QString &text) { statuses << text; });
+    const double seconds = timed([&]() { updater.checkUpdate(); });
+    if (statuses.filter(QStringLiteral("%) ")).size() != expectedFiles
+        || statuses.last() != QStringLiteral("Update finished. You have the latest version."))
+        qFatal("the synchronisation did not fetch every file: %s", qPrintable(statuses.join(QStringLiteral(" | "))));
     return seconds;
 }
 
@@ -108,11 +124,28 @@ int downloadOnceReportingMemory(const QString &base, const QString &relative)
     int failures = 0;
     QObject::connect(&updater, &GameUpdater::playOk, [&]() { ++failures; });
     const qint64 before = statusKiB("VmRSS:");
-    updater.downloadFile(base + relative, relative.section(QLatin1Char('/'), -1), 1, 1);
+    const double seconds = timed([&]() { updater.downloadFile(base + relative, relative.section(QLatin1Char('/'), -1), 1, 1); });
     const qint64 peak = statusKiB("VmHWM:");
     if (failures > 0 || !QFileInfo(relative).isFile())
         return 1;
-    std::printf("%lld %lld\n", before, peak);
+    std::printf("%lld %lld %.6f\n", before, peak, seconds);
+    return 0;
+}
+
+int syncOnceReportingMemory()
+{
+    GameUpdater updater;
+    const qint64 before = statusKiB("VmRSS:");
+    const double seconds = timed([&]() { updater.checkUpdate(); });
+    std::printf("%lld %lld %.6f\n", before, statusKiB("VmHWM:"), seconds);
+    return 0;
+}
+
+int checkOnceReportingMemory(int files)
+{
+    const qint64 before = statusKiB("VmRSS:");
+    const double seconds = launcherVerification(QDir::currentPath(), files);
+    std::printf("%lld %lld %.6f\n", before, statusKiB("VmHWM:"), seconds);
     return 0;
 }
 

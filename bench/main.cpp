@@ -9,14 +9,27 @@
 //      turns at going first, each run writes into a fresh directory;
 //   c) peak memory growth of one 512 MiB download against the file's size,
 //      in a fresh child process;
-//   d) the studio's check of a live server, zorvan-publish --verify,
-//      against the launcher's first install of the same publication, both
-//      from nginx with the studio's configuration: the files of b), 2,000
-//      of 32 KiB and one of 512 MiB, as two publications.
+//   d) the scale table: the up-to-date check over 200, 2,000 and 20,000
+//      files of 16 KiB, and downloads of one file of 64 MiB, 512 MiB and
+//      4 GiB (sparse on the server's side), each in a fresh process, with
+//      its time per file or per MiB and its peak memory growth.
+// zorvan-bench --publication WORKDIR KEY
+//   e) one synchronisation of a publication (500 files of 32 KiB and one of
+//      256 MiB, published by this build's publisher, signed with KEY when
+//      the build carries a key) into an empty installation, and a Repair
+//      of it; prints the best seconds of each over three rounds. bench/run.sh
+//      --signed runs it with a build without a key and one with, and prints
+//      what the signed checks add as ratios.
+//   f) (in the run of WORKDIR) the studio's check of a live server,
+//      zorvan-publish --verify, against the launcher's first install of the
+//      same publication, both from nginx with the studio's configuration:
+//      the files of b), 2,000 of 32 KiB and one of 512 MiB, as two
+//      publications.
 // Internal modes, run by the bench itself:
 //   zorvan-bench --serve DIR             the loopback server of the run
-//   zorvan-bench --download-one BASE REL the download of figure c
-//   zorvan-bench --first-install BASE    the launcher's run of figure d
+//   zorvan-bench --download-one BASE REL a download of figures c and d
+//   zorvan-bench --check-one N           an up-to-date check of figure d
+//   zorvan-bench --first-install BASE    the launcher's run of figure f
 
 #include "baselines.h"
 #include "launcherruns.h"
@@ -25,7 +38,9 @@
 #include "workload.h"
 
 #include "loopbackhttpserver.h"
+#include "platform/logfile.h"
 #include "updater/serverurls.h"
+#include "updater/signature.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -80,19 +95,38 @@ private:
     QString m_url;
 };
 
-// Peak memory growth, in bytes, of a fresh process downloading one file.
-qint64 downloadPeakGrowth(const QString &base, const QString &relative, const QString &intoDir)
+// What a fresh process reported of its one piece of work.
+struct ChildFigures
+{
+    qint64 growth = 0; // peak memory growth, bytes
+    double seconds = 0;
+};
+
+ChildFigures runChild(const QStringList &args, const QString &directory, const QString &baseUrl = QString())
+{
+    QProcess child;
+    child.setWorkingDirectory(directory);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (!baseUrl.isEmpty()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QString::fromLatin1(server::kBaseUrlVariable), baseUrl);
+        child.setProcessEnvironment(environment);
+    }
+    child.start(QCoreApplication::applicationFilePath(), args);
+    if (!child.waitForFinished(-1) || child.exitCode() != 0)
+        qFatal("the child run %s failed", qPrintable(args.join(QLatin1Char(' '))));
+    const QList<QByteArray> figures = child.readAllStandardOutput().simplified().split(' ');
+    return {(figures.value(1).toLongLong() - figures.value(0).toLongLong()) * 1024, figures.value(2).toDouble()};
+}
+
+// Peak memory growth and time of a fresh process downloading one file.
+ChildFigures downloadInChild(const QString &base, const QString &relative, const QString &intoDir)
 {
     QDir(intoDir).removeRecursively();
     QDir().mkpath(intoDir);
-    QProcess child;
-    child.setWorkingDirectory(intoDir);
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--download-one"), base, relative});
-    if (!child.waitForFinished(-1) || child.exitCode() != 0)
-        qFatal("the download of %s failed", qPrintable(relative));
-    const QList<QByteArray> kib = child.readAllStandardOutput().simplified().split(' ');
-    return (kib.value(1).toLongLong() - kib.value(0).toLongLong()) * 1024;
+    const ChildFigures figures = runChild({QStringLiteral("--download-one"), base, relative}, intoDir);
+    QDir(intoDir).removeRecursively();
+    return figures;
 }
 
 // The best download times of curl and of the launcher over the rounds.
@@ -159,6 +193,8 @@ int runAll(const QString &work)
     if (server::baseUrl() != base)
         qFatal("the launcher does not use the bench's server");
     bench::silenceLauncherLog();
+    // As in the launcher, every line also goes to the player's log.
+    platform::startLog(work + QStringLiteral("/log"));
 
     out << "a) verification..." << Qt::endl;
     bench::coreutilsVerification(install, verified.files); // warms the cache
@@ -182,12 +218,76 @@ int runAll(const QString &work)
     out << "c) memory..." << Qt::endl;
     qint64 growth = 0;
     for (int i = 0; i < kRounds; ++i)
-        growth = qMax(growth, downloadPeakGrowth(base, bigTree.files.first(), work + QStringLiteral("/memory")));
-    QDir(work + QStringLiteral("/memory")).removeRecursively();
+        growth = qMax(growth, downloadInChild(base, bigTree.files.first(), work + QStringLiteral("/memory")).growth);
+
+    out << "d) scale..." << Qt::endl;
+    QString scaleTable;
+    const auto scaleRow = [&](const QString &work, double units, const QString &unit, const ChildFigures &best, qint64 peak,
+                              double baseline) {
+        scaleTable += QStringLiteral("%1 %2 %3 %4 %5 %6 %7\n")
+                          .arg(work, -32)
+                          .arg(best.seconds, 8, 'f', 2)
+                          .arg(1000.0 * best.seconds / units, 9, 'f', 3)
+                          .arg(unit, -7)
+                          .arg(double(peak) / kMiB, 10, 'f', 1)
+                          .arg(baseline, 10, 'f', 2)
+                          .arg(best.seconds / baseline, 7, 'f', 2);
+    };
+    for (const int files : {200, 2000, 20000}) {
+        const QString name = QStringLiteral("scale%1").arg(files);
+        const bench::Tree tree = bench::writeTree(work + QStringLiteral("/") + name, QStringLiteral("s"), files, 16 * 1024);
+        bench::writeFile(served + QStringLiteral("/") + name + QStringLiteral("/version.txt"), "bench\n");
+        bench::writeFile(served + QStringLiteral("/") + name + QStringLiteral("/file_listing.xml"), tree.manifest);
+        ChildFigures best{0, 1e9};
+        qint64 peak = 0;
+        double baseline = 1e9;
+        for (int i = 0; i < 3; ++i) {
+            const ChildFigures run = runChild({QStringLiteral("--check-one"), QString::number(files)}, work + QStringLiteral("/") + name,
+                                              base + name + QStringLiteral("/"));
+            best.seconds = qMin(best.seconds, run.seconds);
+            peak = qMax(peak, run.growth);
+            baseline = qMin(baseline, bench::coreutilsVerification(work + QStringLiteral("/") + name, tree.files));
+        }
+        scaleRow(QStringLiteral("up-to-date check, %1 files").arg(files), files, QStringLiteral("ms/file"), best, peak, baseline);
+        QDir(work + QStringLiteral("/") + name).removeRecursively();
+    }
+    // The 4 GiB file is sparse where it is served: it costs the disk only
+    // where it is downloaded.
+    const QString huge = QStringLiteral("scale/huge.bin");
+    {
+        bench::writeFile(served + QStringLiteral("/") + huge, QByteArray());
+        QFile file(served + QStringLiteral("/") + huge);
+        if (!file.resize(4 * 1024 * kMiB))
+            qFatal("cannot make the 4 GiB file");
+    }
+    const bench::Tree mid = bench::writeTree(served, QStringLiteral("mid"), 1, 64 * kMiB);
+    const struct
+    {
+        QString relative;
+        qint64 bytes;
+        int rounds;
+    } downloads[] = {{mid.files.first(), 64 * kMiB, 3}, {bigTree.files.first(), 512 * kMiB, 3}, {huge, 4 * 1024 * kMiB, 1}};
+    for (const auto &download : downloads) {
+        ChildFigures best{0, 1e9};
+        qint64 peak = 0;
+        double baseline = 1e9;
+        const QString into = work + QStringLiteral("/memory");
+        for (int i = 0; i < download.rounds; ++i) {
+            ::sync();
+            const ChildFigures run = downloadInChild(base, download.relative, into);
+            best.seconds = qMin(best.seconds, run.seconds);
+            peak = qMax(peak, run.growth);
+            ::sync();
+            baseline = qMin(baseline, bench::curlDownloads(base, {download.relative}, into));
+            QDir(into).removeRecursively();
+        }
+        scaleRow(QStringLiteral("download, one file of %1 MiB").arg(download.bytes / kMiB), double(download.bytes) / kMiB,
+                 QStringLiteral("ms/MiB"), best, peak, baseline);
+    }
 
     // Each tree published on its own below nginx's "game/", its files
     // reached through links to the trees of b).
-    out << "d) publication check..." << Qt::endl;
+    out << "f) publication check..." << Qt::endl;
     struct Published
     {
         const bench::Tree &tree;
@@ -238,18 +338,80 @@ int runAll(const QString &work)
     out << row(QStringLiteral("b) 1 x 512 MiB, MiB/s"), bigMiB / big.launcher, bigMiB / big.curl, big.curl / big.launcher,
                QStringLiteral(">= 0.35  (launcher vs curl)"));
     out << row(QStringLiteral("c) peak memory growth, MiB"), double(growth) / kMiB, bigMiB, double(growth) / double(bigTree.bytes),
-               QStringLiteral("<= 1.10  (growth vs file size, 512 MiB download)"));
+               QStringLiteral("<= 0.02  (growth vs file size, 512 MiB download)"));
+    out << "\nd) scale: the same work at three sizes, each in a fresh process (best of 3, the 4 GiB file once); the\n"
+           "   baseline is md5sum + sha1sum for the check and curl for the downloads, on the same files\n";
+    out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7\n")
+               .arg(QStringLiteral("work"), -32)
+               .arg(QStringLiteral("best, s"), 8)
+               .arg(QStringLiteral("per unit"), 9)
+               .arg(QString(), -7)
+               .arg(QStringLiteral("peak, MiB"), 10)
+               .arg(QStringLiteral("baseline"), 10)
+               .arg(QStringLiteral("ratio"), 7);
+    out << scaleTable;
     if (!nginx.running()) {
-        out << "d) skipped: nginx is not installed (apt-get install nginx-light)\n";
+        out << "\nf) skipped: nginx is not installed (apt-get install nginx-light)\n";
     } else {
         // Both fetch every byte; the check also computes MD5 and SHA-1 of
         // each, which bounds it on a large file.
-        out << row(QStringLiteral("d) --verify, 2000 x 32 KiB, s"), publications[0].verify, publications[0].install,
-                   publications[0].verify / publications[0].install, QStringLiteral("<= 0.50  (vs the launcher's first install, nginx)"));
-        out << row(QStringLiteral("d) --verify, 1 x 512 MiB, s"), publications[1].verify, publications[1].install,
-                   publications[1].verify / publications[1].install, QStringLiteral("<= 2.00  (vs the launcher's first install, nginx)"));
+        out << "\nf) the studio's check against the launcher's first install of the same publication from nginx, best of " << kRounds
+            << "\n";
+        out << QStringLiteral("%1 %2 %3 %4  %5\n")
+                   .arg(QStringLiteral("figure"), -34)
+                   .arg(QStringLiteral("--verify"), 10)
+                   .arg(QStringLiteral("install"), 10)
+                   .arg(QStringLiteral("ratio"), 7)
+                   .arg(QStringLiteral("target"));
+        out << row(QStringLiteral("f) 2000 x 32 KiB, s"), publications[0].verify, publications[0].install,
+                   publications[0].verify / publications[0].install, QStringLiteral("<= 0.50"));
+        out << row(QStringLiteral("f) 1 x 512 MiB, s"), publications[1].verify, publications[1].install,
+                   publications[1].verify / publications[1].install, QStringLiteral("<= 2.00  (MD5 and SHA-1 of every byte)"));
     }
     out.flush();
+    return 0;
+}
+
+// Figure e): a whole synchronisation and a Repair of one publication.
+int publicationFigures(const QString &work, const QString &key)
+{
+    const QString served = work + QStringLiteral("/served");
+    const bench::Tree small = bench::writeTree(served, QStringLiteral("small"), 500, 32 * 1024);
+    const bench::Tree big = bench::writeTree(served, QStringLiteral("big"), 1, 256 * kMiB);
+    const QString publisher = QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/publish/zorvan-publish");
+    QStringList args{served, QStringLiteral("--set-version"), QStringLiteral("2")};
+    if (signature::enabled())
+        args << QStringLiteral("--sign") << key;
+    bench::timedProcess(publisher, args, work);
+
+    ServerProcess server(served);
+    qputenv(server::kBaseUrlVariable, server.url().toUtf8());
+    bench::silenceLauncherLog();
+    double sync = 1e9, repair = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        const QString install = work + QStringLiteral("/install%1").arg(round);
+        ::sync();
+        sync = qMin(sync, bench::launcherSynchronisation(install, small.files.size() + 1));
+        repair = qMin(repair, bench::launcherVerification(install, small.files.size() + 1));
+        QDir(install).removeRecursively();
+    }
+    // A build with a key: the peak memory of a whole run, against a good
+    // statement and against one of 64 MiB, which must be cut off early.
+    qint64 goodPeak = 0, oversizedPeak = 0;
+    if (signature::enabled()) {
+        const QString install = work + QStringLiteral("/memory");
+        for (qint64 *peak : {&goodPeak, &oversizedPeak}) {
+            if (peak == &oversizedPeak) {
+                QFile statement(served + QStringLiteral("/publication.sig"));
+                if (!statement.open(QIODevice::Append) || statement.write(QByteArray(64 * kMiB, '#')) != 64 * kMiB)
+                    qFatal("cannot make the oversized statement");
+            }
+            QDir(install).removeRecursively();
+            QDir().mkpath(install);
+            *peak = runChild({QStringLiteral("--sync-one")}, install).growth;
+        }
+    }
+    std::printf("%.6f %.6f %lld %lld\n", sync, repair, goodPeak / 1024, oversizedPeak / 1024);
     return 0;
 }
 
@@ -269,6 +431,16 @@ int main(int argc, char **argv)
         bench::silenceLauncherLog();
         return bench::firstInstall(args.at(2));
     }
+    if (args.size() == 2 && args.at(1) == QLatin1String("--sync-one")) {
+        bench::silenceLauncherLog();
+        return bench::syncOnceReportingMemory();
+    }
+    if (args.size() == 3 && args.at(1) == QLatin1String("--check-one")) {
+        bench::silenceLauncherLog();
+        return bench::checkOnceReportingMemory(args.at(2).toInt());
+    }
+    if (args.size() == 4 && args.at(1) == QLatin1String("--publication"))
+        return publicationFigures(args.at(2), args.at(3));
     if (args.size() != 2 || args.at(1).startsWith(QLatin1String("--"))) {
         std::fprintf(stderr, "usage: zorvan-bench WORKDIR\n");
         return 2;

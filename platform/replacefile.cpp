@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cstring>
+
 namespace platform {
 
 using replacefile::Entry;
@@ -27,7 +29,81 @@ QString followLinks(const QString &path)
     return QString();
 }
 
+// A body held in memory.
+class Bytes : public replacefile::Content
+{
+public:
+    explicit Bytes(const QByteArray &bytes)
+        : m_bytes(bytes)
+    {
+    }
+    qint64 size() const override { return m_bytes.size(); }
+    const char *data() const override { return m_bytes.constData(); }
+    qint64 readAt(qint64 offset, char *buffer, qint64 size) override
+    {
+        const qint64 count = qBound<qint64>(0, m_bytes.size() - offset, size);
+        memcpy(buffer, m_bytes.constData() + offset, size_t(count));
+        return count;
+    }
+
+private:
+    const QByteArray &m_bytes;
+};
+
 } // namespace
+
+struct IncomingFile::State : public replacefile::Content
+{
+    std::unique_ptr<replacefile::Incoming> incoming;
+    QByteArray memory; // without a file
+    qint64 appended = 0;
+    bool lost = false;
+
+    qint64 size() const override { return appended; }
+    const char *data() const override { return incoming ? nullptr : memory.constData(); }
+    qint64 readAt(qint64 offset, char *buffer, qint64 count) override
+    {
+        if (incoming)
+            return incoming->readAt(offset, buffer, count);
+        return Bytes(memory).readAt(offset, buffer, count);
+    }
+    replacefile::Incoming *file() override { return incoming.get(); }
+};
+
+IncomingFile::IncomingFile(const QString &directory, const QString &hint)
+    : d(new State)
+{
+    d->incoming = replacefile::incoming(directory, hint);
+}
+
+IncomingFile::~IncomingFile() = default;
+
+void IncomingFile::append(const char *data, qint64 size)
+{
+    if (size <= 0)
+        return;
+    d->appended += size;
+    if (d->lost)
+        return;
+    if (d->incoming) {
+        d->lost = !d->incoming->append(data, size);
+    } else if (d->memory.size() + size > kMemoryLimit) {
+        d->lost = true;
+        d->memory.clear();
+    } else {
+        d->memory.append(data, int(size));
+    }
+}
+
+bool IncomingFile::failed() const
+{
+    return d->lost;
+}
+
+qint64 IncomingFile::size() const
+{
+    return d->appended;
+}
 
 struct FileReplacement::State
 {
@@ -97,9 +173,24 @@ bool FileReplacement::open()
 
 bool FileReplacement::commit(const QByteArray &data)
 {
+    Bytes content(data);
+    return commitContent(content);
+}
+
+bool FileReplacement::commit(IncomingFile &incoming)
+{
+    if (incoming.failed()) {
+        d->writer.reset();
+        return false;
+    }
+    return commitContent(*incoming.d);
+}
+
+bool FileReplacement::commitContent(replacefile::Content &content)
+{
     if (!d->writer || d->committed)
         return false;
-    d->committed = d->writer->commit(data);
+    d->committed = d->writer->commit(content);
     if (!d->committed)
         d->writer.reset();
     return d->committed;

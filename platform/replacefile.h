@@ -4,9 +4,14 @@
 #include <QFileDevice>
 #include <QString>
 
+#include <limits>
 #include <memory>
 
 namespace platform {
+
+namespace replacefile {
+class Content;
+}
 
 // The one way the launcher gives a file a whole new content: downloads,
 // ".gameopts" and the save operations all write through it.
@@ -22,6 +27,8 @@ namespace platform {
 // The content is not forced to the disk file by file: a device flush per
 // file dominates the fetching of many small game files. Whoever records that
 // files are in place calls flushReplacedFiles() first.
+class IncomingFile;
+
 class FileReplacement
 {
 public:
@@ -74,10 +81,48 @@ public:
     // data does not fit (a full disk) or the name cannot be given, in which
     // case the target is as it was.
     bool commit(const QByteArray &data);
+    // The same with the content of `incoming`, whose file takes the name
+    // itself where the system allows it (no second copy of a large body);
+    // false as well when `incoming` lost part of its body.
+    bool commit(IncomingFile &incoming);
 
     struct State;
 
 private:
+    bool commitContent(replacefile::Content &content);
+    std::unique_ptr<State> d;
+};
+
+// A body that arrives in pieces (a download), kept in a file of its own in
+// `directory` until it is complete, and then handed to
+// FileReplacement::commit(), which gives it its destination's name. Until
+// then nothing visible to the launcher changes: on Linux the file has no
+// name at all, elsewhere it is a temporary "NAME.XXXXXX" that goes when the
+// object does. Where `directory` takes no new file, the body is held in
+// memory instead, up to kMemoryLimit.
+class IncomingFile
+{
+public:
+    static constexpr qint64 kMemoryLimit = std::numeric_limits<int>::max() - 64;
+
+    // `hint`: a file name for the temporary name (the destination's).
+    explicit IncomingFile(const QString &directory, const QString &hint = QString());
+    // Discards the body unless a FileReplacement took it.
+    ~IncomingFile();
+    IncomingFile(const IncomingFile &) = delete;
+    IncomingFile &operator=(const IncomingFile &) = delete;
+
+    // Stores the next piece. After a piece could not be stored whole (a
+    // full disk), every later one is dropped and failed() is true.
+    void append(const char *data, qint64 size);
+    bool failed() const;
+    // The bytes appended, stored or not.
+    qint64 size() const;
+
+    struct State;
+
+private:
+    friend class FileReplacement;
     std::unique_ptr<State> d;
 };
 

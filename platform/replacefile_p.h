@@ -1,8 +1,9 @@
 #pragma once
 
-// The system's side of FileReplacement, one body per platform
-// (replacefile_posix.cpp, replacefile_win.cpp), chosen when building. The
-// choice of what to do in which layout is made once, in replacefile.cpp.
+// The system's side of FileReplacement and IncomingFile, one body per
+// platform (replacefile_posix.cpp, replacefile_win.cpp), chosen when
+// building. The choice of what to do in which layout is made once, in
+// replacefile.cpp.
 
 #include "platform/replacefile.h"
 
@@ -26,15 +27,63 @@ Entry inspect(const QString &path);
 // link's directory); empty when it cannot be read.
 QString linkTarget(const QString &path);
 
+// A body kept in a file of its own while it arrives.
+class Incoming
+{
+public:
+    // Discards the file unless a writer took it over.
+    virtual ~Incoming() = default;
+    // Appends `size` bytes; false when they could not all be stored.
+    virtual bool append(const char *data, qint64 size) = 0;
+    // Up to `size` bytes from `offset`: the count read, 0 at the end, -1 on
+    // an error.
+    virtual qint64 readAt(qint64 offset, char *buffer, qint64 size) = 0;
+};
+
+// A new file for a body, in `directory`, which must exist; null when none
+// can be made there. `hint` is a file name the system may build its
+// temporary name from.
+std::unique_ptr<Incoming> incoming(const QString &directory, const QString &hint);
+
+// The whole new content, in memory or in a file that is taken over when
+// the system can give it the target's name directly.
+class Content
+{
+public:
+    virtual ~Content() = default;
+    virtual qint64 size() const = 0;
+    // The bytes, when they are in memory.
+    virtual const char *data() const { return nullptr; }
+    // Up to `size` bytes from `offset`, as Incoming::readAt.
+    virtual qint64 readAt(qint64 offset, char *buffer, qint64 size) = 0;
+    // The file holding the bytes, when there is one.
+    virtual Incoming *file() { return nullptr; }
+};
+
+// Feeds `content` to `write` in blocks; false when a read or a write fails.
+template <typename Write>
+bool copyContent(Content &content, Write write)
+{
+    if (const char *bytes = content.data())
+        return write(bytes, content.size());
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (qint64 offset = 0; offset < content.size();) {
+        const qint64 got = content.readAt(offset, block.data(), qMin<qint64>(block.size(), content.size() - offset));
+        if (got <= 0 || !write(block.constData(), got))
+            return false;
+        offset += got;
+    }
+    return true;
+}
+
 // The new content on its way to the name.
 class Writer
 {
 public:
     // Discards whatever was not committed.
     virtual ~Writer() = default;
-    // Writes `data` whole and puts it under the name; false leaves the name
-    // as it was.
-    virtual bool commit(const QByteArray &data) = 0;
+    // Puts `content` whole under the name; false leaves the name as it was.
+    virtual bool commit(Content &content) = 0;
 };
 
 // The permission bits of the new file.

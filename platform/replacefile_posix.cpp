@@ -36,10 +36,8 @@ QByteArray directoryOf(const QByteArray &path)
     return QFile::encodeName(QFileInfo(QFile::decodeName(path)).path());
 }
 
-bool writeAll(int fd, const QByteArray &data)
+bool writeAll(int fd, const char *next, qint64 left)
 {
-    const char *next = data.constData();
-    qint64 left = data.size();
     while (left > 0) {
         const ssize_t written = ::write(fd, next, size_t(left));
         if (written < 0) {
@@ -110,6 +108,52 @@ mode_t modeOf(QFileDevice::Permissions permissions)
     return mode;
 }
 
+// Links the open file `fd` under `name`; errno tells why not.
+bool linkDescriptor(int fd, const QByteArray &name)
+{
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    return ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+// A body arriving in a file of its own: nameless where the file system
+// allows it, else a temporary name removed unless a writer takes the file.
+class PosixIncoming : public replacefile::Incoming
+{
+public:
+    int fd = -1;
+    QByteArray temporary; // empty while nameless
+
+    ~PosixIncoming() override
+    {
+        if (fd >= 0)
+            ::close(fd);
+        if (!temporary.isEmpty())
+            ::unlink(temporary.constData());
+    }
+
+    bool append(const char *data, qint64 size) override { return writeAll(fd, data, size); }
+
+    qint64 readAt(qint64 offset, char *buffer, qint64 size) override
+    {
+        for (;;) {
+            const ssize_t got = ::pread(fd, buffer, size_t(size), off_t(offset));
+            if (got >= 0 || errno != EINTR)
+                return got;
+        }
+    }
+
+    // The file now belongs to the name it was given.
+    void release()
+    {
+        ::close(fd);
+        fd = -1;
+        temporary.clear();
+    }
+};
+
+// How an attempt to give an incoming file the target's name ended.
+enum class Adoption { Done, Failed, CopyInstead };
+
 // A new file beside the target that takes its name in one rename.
 class BesideWriter : public replacefile::Writer
 {
@@ -157,53 +201,79 @@ public:
         temporary.clear();
     }
 
-    // Links the anonymous file under `name`; errno tells why not.
-    bool link(const QByteArray &name) const
+    // Gives the complete nameless file `file` the target's name: a new
+    // target is linked directly, an existing one replaced through a
+    // temporary name, which is left in `*temporaryName` when the final
+    // rename fails. Sets `unsupported` when no name can be given this way.
+    bool nameAnonymous(int file, QByteArray *temporaryName, bool *unsupported)
     {
-        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
-        return ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0;
-    }
-
-    // Gives the complete anonymous file the target's name: a new target is
-    // linked directly, an existing one replaced through a temporary name.
-    // Sets `unsupported` when no name can be given this way.
-    bool nameAnonymous(bool *unsupported)
-    {
-        if (!targetExists && link(target))
+        if (!targetExists && linkDescriptor(file, target))
             return true;
         if (!targetExists && errno != EEXIST) {
             *unsupported = linkUnsupported(errno);
             return false;
         }
         QByteArray name;
-        if (!withFreshName(target, &name, [this](const QByteArray &candidate) { return link(candidate); })) {
+        if (!withFreshName(target, &name, [file](const QByteArray &candidate) { return linkDescriptor(file, candidate); })) {
             *unsupported = errno != EEXIST && linkUnsupported(errno);
             return false;
         }
-        temporary = name;
-        return ::rename(temporary.constData(), target.constData()) == 0;
+        *temporaryName = name;
+        return ::rename(name.constData(), target.constData()) == 0;
     }
 
-    bool commit(const QByteArray &data) override
+    // Gives the incoming file itself the target's name, with the bits the
+    // new file is to have. A file on another file system is copied instead.
+    Adoption adopt(PosixIncoming &incoming)
+    {
+        if (mode)
+            ::fchmod(incoming.fd, *mode);
+        if (incoming.temporary.isEmpty()) {
+            QByteArray name;
+            bool unsupported = false;
+            if (!nameAnonymous(incoming.fd, &name, &unsupported)) {
+                const bool elsewhere = errno == EXDEV || unsupported;
+                if (!name.isEmpty())
+                    ::unlink(name.constData());
+                return elsewhere ? Adoption::CopyInstead : Adoption::Failed;
+            }
+        } else if (::rename(incoming.temporary.constData(), target.constData()) != 0) {
+            return errno == EXDEV ? Adoption::CopyInstead : Adoption::Failed;
+        }
+        incoming.release();
+        return Adoption::Done;
+    }
+
+    bool commit(replacefile::Content &content) override
     {
         if (fd < 0 || committed)
             return false;
+        if (auto *incoming = static_cast<PosixIncoming *>(content.file())) {
+            const Adoption adoption = adopt(*incoming);
+            if (adoption != Adoption::CopyInstead) {
+                discard();
+                committed = adoption == Adoption::Done;
+                if (committed)
+                    noteUnflushed(directory);
+                return committed;
+            }
+        }
         // The kernel applies the umask to a new file; explicit bits are set
         // as they are.
         if (mode)
             ::fchmod(fd, *mode);
-        if (!writeAll(fd, data)) {
+        if (!replacefile::copyContent(content, [this](const char *data, qint64 size) { return writeAll(fd, data, size); })) {
             discard();
             return false;
         }
         if (temporary.isEmpty()) {
             bool unsupported = false;
-            if (!nameAnonymous(&unsupported)) {
+            if (!nameAnonymous(fd, &temporary, &unsupported)) {
                 discard();
                 // The anonymous file cannot be named: write a named one instead.
                 if (!unsupported || !openNamed())
                     return false;
-                return commit(data);
+                return commit(content);
             }
             temporary.clear();
             ::close(fd);
@@ -236,15 +306,17 @@ public:
             ::close(fd);
     }
 
-    bool commit(const QByteArray &data) override
+    bool commit(replacefile::Content &content) override
     {
         if (fd < 0)
             return false;
         // Reserving the space first keeps a full disk from cutting the file
         // short; a file system that cannot reserve is written all the same.
-        const int reserved = data.isEmpty() ? 0 : ::posix_fallocate(fd, 0, off_t(data.size()));
-        bool written = (reserved == 0 || reserved == EOPNOTSUPP || reserved == EINVAL) && writeAll(fd, data)
-            && ::ftruncate(fd, off_t(data.size())) == 0;
+        const qint64 size = content.size();
+        const int reserved = size == 0 ? 0 : ::posix_fallocate(fd, 0, off_t(size));
+        bool written = (reserved == 0 || reserved == EOPNOTSUPP || reserved == EINVAL)
+            && replacefile::copyContent(content, [this](const char *data, qint64 count) { return writeAll(fd, data, count); })
+            && ::ftruncate(fd, off_t(size)) == 0;
         written = ::close(fd) == 0 && written;
         fd = -1;
         if (written)
@@ -314,6 +386,29 @@ std::unique_ptr<Writer> beside(const QString &target, const Bits &bits, FileRepl
         return writer;
     *refusal = directoryRefuses(errno) ? Refusal::Directory : Refusal::Other;
     return nullptr;
+}
+
+std::unique_ptr<Incoming> incoming(const QString &directory, const QString &hint)
+{
+    auto file = std::make_unique<PosixIncoming>();
+    const QByteArray where = QFile::encodeName(directory);
+    file->fd = ::open(where.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (file->fd >= 0)
+        return file;
+    // No nameless files here: a temporary name, unless the directory
+    // itself refuses.
+    if (errno == ENOENT || errno == ENOTDIR || errno == EROFS || directoryRefuses(errno))
+        return nullptr;
+    const QByteArray stem = where + '/' + QFile::encodeName(hint.isEmpty() ? QStringLiteral("download") : hint);
+    PosixIncoming *named = file.get();
+    if (!withFreshName(stem, &named->temporary, [named](const QByteArray &name) {
+            named->fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            return named->fd >= 0;
+        })) {
+        named->temporary.clear();
+        return nullptr;
+    }
+    return file;
 }
 
 std::unique_ptr<Writer> inPlace(const QString &target)

@@ -33,10 +33,8 @@ QString temporaryName(const QString &target)
     return name;
 }
 
-bool writeAll(HANDLE handle, const QByteArray &data)
+bool writeAll(HANDLE handle, const char *next, qint64 left)
 {
-    const char *next = data.constData();
-    qint64 left = data.size();
     while (left > 0) {
         const DWORD chunk = DWORD(qMin<qint64>(left, 1 << 30));
         DWORD written = 0;
@@ -62,6 +60,67 @@ bool rewind(HANDLE handle)
     return SetFilePointerEx(handle, start, nullptr, FILE_BEGIN);
 }
 
+// A body arriving in a temporary file "NAME.XXXXXX" of its own, removed
+// unless a writer takes it over.
+class WinIncoming : public Incoming
+{
+public:
+    WinIncoming(const QString &name, HANDLE handle)
+        : m_name(name)
+        , m_handle(handle)
+    {
+    }
+
+    ~WinIncoming() override
+    {
+        close();
+        if (!m_name.isEmpty())
+            DeleteFileW(nativePath(m_name).c_str());
+    }
+
+    bool append(const char *data, qint64 size) override { return writeAll(m_handle, data, size); }
+
+    qint64 readAt(qint64 offset, char *buffer, qint64 size) override
+    {
+        if (m_handle == INVALID_HANDLE_VALUE)
+            m_handle = CreateFileW(nativePath(m_name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr);
+        if (m_handle == INVALID_HANDLE_VALUE)
+            return -1;
+        OVERLAPPED at = {};
+        at.Offset = DWORD(offset & 0xffffffff);
+        at.OffsetHigh = DWORD(quint64(offset) >> 32);
+        DWORD got = 0;
+        if (!ReadFile(m_handle, buffer, DWORD(qMin<qint64>(size, 1 << 30)), &got, &at))
+            return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+        return got;
+    }
+
+    // Flushes the body and lets go of the file, so that it can be renamed.
+    bool finish()
+    {
+        const bool flushed = FlushFileBuffers(m_handle);
+        return close() && flushed;
+    }
+
+    const QString &name() const { return m_name; }
+    // The file now belongs to the name it was given.
+    void release() { m_name.clear(); }
+
+private:
+    bool close()
+    {
+        if (m_handle == INVALID_HANDLE_VALUE)
+            return true;
+        const bool closed = CloseHandle(m_handle);
+        m_handle = INVALID_HANDLE_VALUE;
+        return closed;
+    }
+
+    QString m_name;
+    HANDLE m_handle;
+};
+
 class BesideWriter : public Writer
 {
 public:
@@ -81,15 +140,37 @@ public:
             DeleteFileW(nativePath(m_temporary).c_str());
     }
 
-    bool commit(const QByteArray &data) override
+    bool commit(Content &content) override
     {
-        const bool written = writeAll(m_handle, data) && FlushFileBuffers(m_handle);
+        if (auto *incoming = static_cast<WinIncoming *>(content.file())) {
+            // The body's own file takes the name, unless it lies on another
+            // volume: it is copied then.
+            if (!incoming->finish())
+                return false;
+            if (name(incoming->name())) {
+                incoming->release();
+                return true;
+            }
+            if (GetLastError() != ERROR_NOT_SAME_DEVICE)
+                return false;
+        }
+        const bool written = copyContent(content, [this](const char *data, qint64 size) { return writeAll(m_handle, data, size); })
+            && FlushFileBuffers(m_handle);
         const bool closed = CloseHandle(m_handle);
         m_handle = INVALID_HANDLE_VALUE;
-        if (!written || !closed)
+        if (!written || !closed || !name(m_temporary))
             return false;
+        m_temporary.clear();
+        return true;
+    }
+
+private:
+    // Gives the complete, flushed file `source` the target's name, with the
+    // bits the new file is to have; GetLastError() tells why not.
+    bool name(const QString &source)
+    {
         const std::wstring target = nativePath(m_target);
-        const std::wstring temporary = nativePath(m_temporary);
+        const std::wstring temporary = nativePath(source);
         const DWORD previous = GetFileAttributesW(target.c_str());
         bool named = false;
         if (previous != INVALID_FILE_ATTRIBUTES && m_bits.keepTarget)
@@ -102,19 +183,19 @@ public:
             if (readOnly)
                 SetFileAttributesW(target.c_str(), previous & ~DWORD(FILE_ATTRIBUTE_READONLY));
             named = MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+            const DWORD error = GetLastError();
             if (!named && readOnly)
                 SetFileAttributesW(target.c_str(), previous);
+            SetLastError(error);
         }
         if (!named)
             return false;
-        m_temporary.clear();
         // Windows has one permission bit a file can carry: read-only.
         if (m_bits.given && !(*m_bits.given & (QFileDevice::WriteOwner | QFileDevice::WriteUser)))
             SetFileAttributesW(target.c_str(), GetFileAttributesW(target.c_str()) | FILE_ATTRIBUTE_READONLY);
         return true;
     }
 
-private:
     QString m_target;
     Bits m_bits;
     QString m_temporary;
@@ -130,18 +211,19 @@ public:
     }
     ~InPlaceWriter() override { CloseHandle(m_handle); }
 
-    bool commit(const QByteArray &data) override
+    bool commit(Content &content) override
     {
         LARGE_INTEGER size;
         if (!GetFileSizeEx(m_handle, &size))
             return false;
         // Room for the whole content first: a full disk then leaves the file
         // as it was, its old length restored.
-        if (data.size() > size.QuadPart && !setSize(m_handle, data.size())) {
+        if (content.size() > size.QuadPart && !setSize(m_handle, content.size())) {
             setSize(m_handle, size.QuadPart);
             return false;
         }
-        return rewind(m_handle) && writeAll(m_handle, data) && setSize(m_handle, data.size()) && FlushFileBuffers(m_handle);
+        return rewind(m_handle) && copyContent(content, [this](const char *data, qint64 count) { return writeAll(m_handle, data, count); })
+            && setSize(m_handle, content.size()) && FlushFileBuffers(m_handle);
     }
 
 private:
@@ -202,6 +284,22 @@ std::unique_ptr<Writer> beside(const QString &target, const Bits &bits, FileRepl
     }
     if (refusal)
         *refusal = Refusal::Other;
+    return nullptr;
+}
+
+std::unique_ptr<Incoming> incoming(const QString &directory, const QString &hint)
+{
+    const QString stem = directory + QLatin1Char('/') + (hint.isEmpty() ? QStringLiteral("download") : hint);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString name = temporaryName(stem);
+        const HANDLE handle = CreateFileW(nativePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE)
+            return std::make_unique<WinIncoming>(name, handle);
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            return nullptr;
+    }
     return nullptr;
 }
 

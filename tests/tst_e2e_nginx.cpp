@@ -112,7 +112,8 @@ QStringList NginxEndToEndTest::servedRequests() const
 }
 
 // Each start fetches exactly the files that differ, each once, follows
-// nginx's 301, and leaves the player's save, which no manifest lists.
+// nginx's 301, and leaves the player's save, which no manifest lists; the
+// player's log, outside the installation, holds the run's lines.
 void NginxEndToEndTest::firstInstallThenNewVersion()
 {
     FileMap game{{"Game.exe", QByteArray(300000, 'g')},
@@ -141,6 +142,12 @@ void NginxEndToEndTest::firstInstallThenNewVersion()
         expected.insert("Saves/Zorvan_Party-1", "the player's save");
         QCOMPARE(install.files(), expected);
         QVERIFY(install.aloneInParent());
+        // The player's log holds the run's debug output, each line after its time.
+        run.process.kill(), run.process.waitForFinished();
+        QString log = QString::fromUtf8(readFile(install.side.filePath("Team Quillon/Zorvan Lumeth/launcher.log")));
+        const QRegularExpression time("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ", QRegularExpression::MultilineOption);
+        QCOMPARE(log.count(time), log.count('\n'));
+        QCOMPARE(log.remove(time), run.log());
     }
 }
 
@@ -299,12 +306,14 @@ void NginxEndToEndTest::killedSynchronisationsConverge()
                         {hash, 9, 0, false},        {write, 6, 0, false},
                         {download, 9, 0, false},    {write + "Game.exe", 1, 0, false}};
     if (!calls.isEmpty()) {
-        for (const char *pattern :
-             {"^linkat .*/version\\.txt$", "^mkdir .*/Data/New$", "^write .*/Data/New/deep/.*", "^linkat .*/Data/New/deep/added\\.dat$",
-              "^linkat .*/Game\\.exe\\.\\w{6}$", "^rename .*/Game\\.exe$", "^open64 .*/Data/part3\\.dat$", "^syncfs .*",
-              "^unlink .*/localversion\\.txt$", "^renameat2 .*/localversion\\.txt$", "^link .*/Launcher_old\\.exe$",
-              "^fsync .*/Launcher_new\\.exe$", "^rename .*/Zorvan Lumeth\\.exe$"})
+        for (const char *pattern : {"^linkat .*/version\\.txt$", "^mkdir .*/Data/New$", "^linkat .*/Data/New/deep/added\\.dat$",
+                                    "^linkat .*/Game\\.exe\\.\\w{6}$", "^rename .*/Game\\.exe$", "^open64 .*/Data/part3\\.dat$",
+                                    "^syncfs .*", "^unlink .*/localversion\\.txt$", "^renameat2 .*/localversion\\.txt$",
+                                    "^link .*/Launcher_old\\.exe$", "^fsync .*/Launcher_new\\.exe$", "^rename .*/Zorvan Lumeth\\.exe$"})
             points.append({QString::fromLatin1(pattern), int(calls.indexOf(QRegularExpression(pattern))) + 1, 0, true});
+        // The nested file's body as it arrives, before it has a name.
+        const int named = int(calls.indexOf(QRegularExpression("^linkat .*/Data/New/deep/added\\.dat$")));
+        points.append({"^write (body of added.dat)", int(calls.lastIndexOf(QRegularExpression("^write .*"), named)) + 1, 0, true});
     }
     int survived = 0, corrupted = 0, leftovers = 0;
     for (const Point &point : qAsConst(points)) {

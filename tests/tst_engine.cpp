@@ -109,6 +109,9 @@ private slots:
         row("game file, hard link, both names", "Data/Map.dat", Behaviour::Serve, "map", 8, "hard link", {map100}, map);
         row("game file, read-only directory", "Data/Map.dat", Behaviour::Serve, "map", 8, "file in read-only directory", {map100}, map);
         row("game file, directory linked out", "Data/Map.dat", Behaviour::Serve, "map", 8, "directory linked out", {map100}, map);
+        // No file for the body can be made in the installation: it is held
+        // in memory, and the file written in place.
+        row("read-only installation", "version.txt", Behaviour::Serve, "2.0\n", 0, "file in read-only directory", {kVersion}, written);
         row("404", "version.txt", Behaviour::NotFound, "2.0\n", 0, "file", {kVersion, k004}, {});
         row("body cut short", "version.txt", Behaviour::ShortBody, half, 0, "file", {kVersion, k004}, {});
         // The player quits while the reply is still arriving.
@@ -590,7 +593,7 @@ private slots:
         if (road == "009")
             updateServer().setBehaviour("/game/version.txt", Behaviour::NotFound);
         served.write("Launcher_new.exe", newBytes);
-        served.write("file_listing.xml", manifestFor({{"Launcher_new.exe", newBytes}}));
+        QCOMPARE(publish({served.path()}).first, 0); // lists "Launcher_new.exe" alone
         if (newBuild && road != "delivered")
             install.write("Launcher_new.exe", newBytes);
         ScriptedDialogs dialogs;
@@ -632,15 +635,24 @@ private slots:
             {".hidden", "dot file"},
             {"empty.dat", ""},
             {"Data/version.txt", "not the top's"},
+            {"Data/Saves/Zorvan_Party-1", "not the top's"},
         };
+        // The launcher's and the player's own files are no game files.
+        const QMap<QString, QByteArray> notGame = {{"Zorvan Lumeth.exe", "running"}, {"launcher_OLD.exe", "set aside"},
+                                                   {"localversion.txt", "1.0"},      {"file_listing.php", "old"},
+                                                   {".gameopts", "--scale=2"},       {"Saves/Backup/Zorvan_Party-1", "a save"}};
         for (auto it = build.begin(); it != build.end(); ++it)
+            served.write(it.key(), it.value());
+        for (auto it = notGame.begin(); it != notGame.end(); ++it)
             served.write(it.key(), it.value());
         // A link that stays inside the build is published as a file.
         if (!fsfixtures::symbolicLinksAvailable())
             QSKIP("no symbolic links for a normal user here");
         QVERIFY(QFile::link("../Game.exe", served.path() + "/Data/linked.exe"));
         QCOMPARE(publish({served.path(), "--set-version", "1.99"}),
-                 qMakePair(0, QString("published 8 files, 70084 bytes, version 1.99\n")));
+                 qMakePair(0,
+                           QString("left out, not game files: .gameopts, Saves, Zorvan Lumeth.exe, file_listing.php, "
+                                   "launcher_OLD.exe, localversion.txt\npublished 9 files, 70097 bytes, version 1.99\n")));
         // Published again: the same manifest, which does not list itself.
         const QByteArray manifest = readFile(served.path() + "/file_listing.xml");
         QCOMPARE(publish({served.path(), "--bump-version"}).first, 0);

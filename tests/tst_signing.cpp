@@ -7,6 +7,7 @@
 #include "updater/gameupdater.h"
 #include "updater/signature.h"
 
+#include <QDateTime>
 #include <QSettings>
 #include <QTest>
 #include <QTranslator>
@@ -18,12 +19,17 @@ namespace {
 // Which library this executable links, whatever that library says of itself.
 constexpr bool kBuiltWithKey = ZORVAN_TEST_BUILT_WITH_KEY;
 
-const QString kSignature = QStringLiteral("Downloading  file_listing.xml.sig...");
+const QString kNotes = QStringLiteral("Notes des mises à jour.txt");
+const QString kStatement = QStringLiteral("Downloading  publication.sig...");
+const QString kNotesDownload = "Downloading  " + kNotes + "...";
 const QString kMap = QStringLiteral("Downloading (50.00%) map.dat...");
 const QString kGame = QStringLiteral("Downloading (100.00%) Game.exe...");
+const QString k006 = QStringLiteral("Download error (006). Local version available.");
 const QString k012 = QStringLiteral("Update not signed by the studio (012). Local version available.");
 const QString k013 = QStringLiteral("Update older than the installed one (013). Local version available.");
 const QString k014 = QStringLiteral("Downloaded file does not match the update manifest (014). Local version available.");
+const QString k015 = QStringLiteral("Update signature expired (015). Local version available.");
+const QString k016 = QStringLiteral("Record of installed updates unreadable (016). Local version available.");
 
 QString storedSequence()
 {
@@ -38,25 +44,57 @@ public:
     Studio() { QFile::copy(QStringLiteral(ZORVAN_TEST_SIGNING_KEY), key()); }
     QString key() const { return m_dir.filePath(QStringLiteral("update.key")); }
     // Publishes `build` as `version`, signed with `otherKey` if given.
-    void publish(const ServedTree &build, const QString &version, const QString &otherKey = QString()) const
+    void publish(const ServedTree &build, const QString &version, const QString &otherKey = QString(),
+                 const QStringList &options = {}) const
     {
 #ifdef ZORVAN_PUBLISHER_SIGNS
         const QPair<int, QString> run =
-            ::publish({build.path(), "--set-version", version, "--sign", otherKey.isEmpty() ? key() : otherKey});
+            ::publish(QStringList{build.path(), "--set-version", version, "--sign", otherKey.isEmpty() ? key() : otherKey} + options);
 #else
         // A publisher built without Ed25519 cannot sign (only the build
-        // without a key is tested then): a signature file of the published
-        // form stands in, never asked for anyway.
+        // without a key is tested then): a statement of the published form
+        // stands in, never asked for anyway.
         Q_UNUSED(otherKey)
+        Q_UNUSED(options)
         const QPair<int, QString> run = ::publish({build.path(), "--set-version", version});
-        build.write("file_listing.xml.sig", "sequence 1\nsignature " + QByteArray(128, '0') + "\n");
+        build.write("publication.sig", "zorvan-publication 2\nsequence 1\n");
 #endif
         QVERIFY2(run.first == 0, qPrintable(run.second));
+    }
+    // Signs, as the studio would, a statement for the version file and
+    // manifest as they are served (and the notes, when served).
+    void sign(const ServedTree &build) const
+    {
+        signature::Statement statement;
+        statement.sequence = 9;
+        statement.expires = QDateTime::currentDateTimeUtc().addDays(1);
+        for (const QString &name : {QStringLiteral("version.txt"), QStringLiteral("file_listing.xml"), kNotes}) {
+            const QByteArray content = readFile(build.path() + '/' + name);
+            signature::Sha256 sha256;
+            sha256.add(content.constData(), content.size());
+            statement.files.append({name, content.size(), sha256.hex()});
+        }
+        statement.signature = signature::sign(readFile(key()).trimmed(), signature::statementBody(statement));
+        build.write("publication.sig", signature::formatStatement(statement));
     }
 
 private:
     QTemporaryDir m_dir;
 };
+
+// The request each status text stands for.
+QStringList requestsOf(const QStringList &statuses)
+{
+    const QMap<QString, QString> files{{"map.dat", "Data/map.dat"}, {"Game.exe", "Game.exe"}, {"Launcher_new.exe", "Launcher_new.exe"}};
+    QStringList requests;
+    for (const QString &status : statuses) {
+        if (status.startsWith("Downloading  "))
+            requests << "/game/" + status.mid(13).chopped(3);
+        else if (status.startsWith("Downloading ("))
+            requests << "/game/" + files.value(status.section(' ', 2).chopped(3));
+    }
+    return requests;
+}
 
 } // namespace
 
@@ -67,46 +105,67 @@ class SigningTest : public QObject
 private slots:
     void initTestCase() { updateServer(); }
 
-    // `tamper`: what a man in the middle changes in a publication of 2.0
-    // (Game.exe and Data/map.dat, and "Launcher_new.exe" when `withLauncher`)
-    // that the studio signed as its second publication. `written`: the game
-    // files the run stores. The version is recorded only when the run says
-    // it has finished. A launcher built without a key asks for no signature
-    // and takes what it is served, with the texts it always showed.
+    // `tamper`: what a man in the middle (or a damaged installation)
+    // changes in a publication of 2.0 (the notes, Game.exe, Data/map.dat,
+    // and "Launcher_new.exe" when `withLauncher`) that the studio signed as
+    // its second publication. The engine first fetches the notes, as the
+    // launcher's start-up does, then runs its check. `notesKept`: the notes
+    // it stores; `written`: the game files. The version is recorded only
+    // when the run says it has finished; no byte the studio did not sign is
+    // ever stored. A launcher built without a key asks for no signature and
+    // takes what it is served, with the texts it always showed.
     void publication_data()
     {
         QTest::addColumn<QString>("tamper");
         QTest::addColumn<bool>("withLauncher");
         QTest::addColumn<QStringList>("statuses");
+        QTest::addColumn<bool>("notesKept");
         QTest::addColumn<QStringList>("written");
         QTest::addColumn<QString>("sequence");
-        const auto row = [](const char *tag, const char *tamper, bool withLauncher, const QStringList &statuses, const QStringList &written,
-                            const char *sequence) { QTest::newRow(tag) << tamper << withLauncher << statuses << written << sequence; };
-        const QStringList checked{kVersion, kManifest, kSignature};
-        const QStringList accepted = checked + QStringList{kMap, kGame, kFinished};
-        const QStringList refused = checked + QStringList{k012};
+        const auto row = [](const char *tag, const char *tamper, bool withLauncher, const QStringList &statuses, bool notesKept,
+                            const QStringList &written, const char *sequence) {
+            QTest::newRow(tag) << tamper << withLauncher << statuses << notesKept << written << sequence;
+        };
+        const QStringList notes{kStatement, kNotesDownload};
+        const QStringList checked{kStatement, kVersion, kManifest};
+        const QStringList accepted = notes + checked + QStringList{kMap, kGame, kFinished};
         const QStringList both{"Game.exe", "Data/map.dat"};
         if (!kBuiltWithKey) {
-            row("signed publication, no key", "", false, {kVersion, kManifest, kMap, kGame, kFinished}, both, "");
-            row("tampered body, no key", "body", false, {kVersion, kManifest, kMap, kGame, kFinished}, both, "");
+            const QStringList plain{kNotesDownload, kVersion, kManifest, kMap, kGame, kFinished};
+            row("signed publication, no key", "", false, plain, true, both, "");
+            row("tampered body, no key", "body", false, plain, true, both, "");
             return;
         }
-        row("signed, accepted", "", false, accepted, both, "2");
-        row("manifest tampered", "manifest", false, refused, {}, "");
-        row("version tampered", "version", false, refused, {}, "");
-        row("signature tampered", "signature", false, refused, {}, "");
-        row("signature malformed", "malformed", false, refused, {}, "");
-        row("signature missing", "missing", false, refused, {}, "");
-        row("signed by a key it does not carry", "other key", false, refused, {}, "");
+        const auto refusedBy = [](const QString &text) { return QStringList{kStatement, text, kStatement, text}; };
+        row("signed, accepted", "", false, accepted, true, both, "2");
+        row("notes tampered", "notes", false, QStringList{kStatement, kNotesDownload, k014} + checked + QStringList{kMap, kGame, kFinished},
+            false, both, "2");
+        row("manifest tampered", "manifest", false, notes + checked + QStringList{k014}, true, {}, "2");
+        row("version tampered", "version", false, notes + QStringList{kStatement, kVersion, k014}, true, {}, "2");
+        row("signature tampered", "signature", false, refusedBy(k012), false, {}, "");
+        row("statement truncated", "malformed", false, refusedBy(k012), false, {}, "");
+        // Cut off as it arrives, far below its 64 MiB.
+        row("statement of 64 MiB", "oversized", false, refusedBy(k012), false, {}, "");
+        row("statement missing", "missing", false, refusedBy(k012), false, {}, "");
+        row("signed by a key it does not carry", "other key", false, refusedBy(k012), false, {}, "");
+        row("expired", "expired", false, refusedBy(k015), false, {}, "");
         // A launcher shipped with the next key before the studio switches;
         // the studio carries the sequence over to the next key.
-        row("signed by the next key", "next key", false, accepted, both, "3");
+        row("signed by the next key", "next key", false, accepted, true, both, "3");
         // The installation took publication 3; the second is served again.
-        row("older publication replayed", "replay", false, checked + QStringList{k013}, {}, "3");
-        row("game file body tampered", "body", false, checked + QStringList{kMap, kGame, k014}, {"Data/map.dat"}, "2");
+        row("older publication replayed", "replay", false, refusedBy(k013), false, {}, "3");
+        // The build itself was made after publication 2: a fresh
+        // installation takes no earlier one.
+        row("older than the build", "first only", false, refusedBy(k013), false, {}, "");
+        row("record of the installation damaged", "record", false, refusedBy(k016), false, {}, "x7");
+        row("game file body tampered", "body", false, notes + checked + QStringList{kMap, kGame, k014}, true, {"Data/map.dat"}, "2");
+        // MD5 and SHA-1 as listed, SHA-256 not: a collision is refused.
+        row("SHA-256 alone differs", "collision", false, notes + checked + QStringList{kMap, kGame, k014}, true, {"Data/map.dat"}, "9");
+        // The refusal stays the last word of the run.
+        row("stalled mid-file", "stall", false, notes + checked + QStringList{kMap, k006, kGame, k006}, true, {"Game.exe"}, "2");
         const QStringList third{"Downloading (33.33%) map.dat...", "Downloading (66.67%) Game.exe...",
                                 "Downloading (100.00%) Launcher_new.exe..."};
-        row("new launcher body tampered", "launcher", true, checked + third + QStringList{k014}, both, "2");
+        row("new launcher body tampered", "launcher", true, notes + checked + third + QStringList{k014}, true, both, "2");
     }
 
     void publication()
@@ -114,6 +173,7 @@ private slots:
         QFETCH(QString, tamper);
         QFETCH(bool, withLauncher);
         QFETCH(QStringList, statuses);
+        QFETCH(bool, notesKept);
         QFETCH(QStringList, written);
         QFETCH(QString, sequence);
         IsolatedSettings settings;
@@ -121,12 +181,15 @@ private slots:
         ServedTree served;
         Studio studio;
         const QByteArray launcher = "#!/bin/sh\n: > started-by-new\n";
+        served.write(kNotes, "<b>notes 2</b>");
         served.write("Game.exe", "game 2");
         served.write("Data/map.dat", "map 2");
         if (withLauncher)
             served.write("Launcher_new.exe", launcher);
         studio.publish(served, "1.9");
-        studio.publish(served, "2.0");
+        if (tamper != "first only")
+            studio.publish(served, "2.0", QString(),
+                           tamper == "expired" ? QStringList{"--expires", "2020-01-01T00:00:00Z"} : QStringList());
         const QMap<QString, QByteArray> publication = snapshot(served.path());
         if (tamper == "replay") {
             studio.publish(served, "2.1");
@@ -134,15 +197,18 @@ private slots:
             QCOMPARE(runUpdate().statuses.last(), kFinished);
             for (const QString &file : install.files())
                 QFile::remove(file);
-            for (const char *file : {"version.txt", "file_listing.xml", "file_listing.xml.sig"})
+            for (const char *file : {"version.txt", "file_listing.xml", "publication.sig"})
                 served.write(file, publication.value(file));
         }
         install.write("localversion.txt", "1.0\n");
+        install.write(kNotes, "notes 1");
         install.write("Game.exe", "game 1");
         install.write("Zorvan Lumeth.exe", "#!/bin/sh\n: > started-by-old\n");
         const QByteArray evil = "#!/bin/sh\n: > owned\n";
-        const QString sig = served.path() + "/file_listing.xml.sig";
-        if (tamper == "manifest") {
+        const QString sig = served.path() + "/publication.sig";
+        if (tamper == "notes") {
+            served.write(kNotes, "<a href='http://evil/'>get the new launcher here</a>");
+        } else if (tamper == "manifest") {
             served.write("Game.exe", evil);
             served.write("file_listing.xml",
                          readFile(served.path() + "/file_listing.xml")
@@ -153,9 +219,11 @@ private slots:
         } else if (tamper == "signature") {
             QByteArray text = readFile(sig);
             text[text.size() - 2] = text.at(text.size() - 2) == '0' ? '1' : '0';
-            served.write("file_listing.xml.sig", text);
+            served.write("publication.sig", text);
         } else if (tamper == "malformed") {
-            served.write("file_listing.xml.sig", readFile(sig).left(11));
+            served.write("publication.sig", readFile(sig).left(40));
+        } else if (tamper == "oversized") {
+            served.write("publication.sig", readFile(sig) + QByteArray(64 << 20, '#'));
         } else if (tamper == "missing") {
             QFile::remove(sig);
         } else if (tamper == "other key") {
@@ -168,8 +236,17 @@ private slots:
             QFile::copy(studio.key() + ".sequence", next.filePath("next.key.sequence"));
             QFile::remove(sig);
             studio.publish(served, "2.0", next.filePath("next.key"));
+        } else if (tamper == "record") {
+            QSettings().setValue(QString::fromLatin1(signature::kSequenceKey), "x7");
         } else if (tamper == "body") {
             served.write("Game.exe", evil);
+        } else if (tamper == "collision") {
+            QByteArray manifest = readFile(served.path() + "/file_listing.xml");
+            const int at = manifest.indexOf("SHA256=\"", manifest.indexOf("Game.exe")) + 8;
+            served.write("file_listing.xml", manifest.replace(at, 64, QByteArray(64, 'c')));
+            studio.sign(served);
+        } else if (tamper == "stall") {
+            updateServer().setBehaviour("/game/Data/map.dat", Behaviour::Stall);
         } else if (tamper == "launcher") {
             served.write("Launcher_new.exe", evil);
         }
@@ -177,22 +254,26 @@ private slots:
         const QMap<QString, QByteArray> offered = snapshot(served.path());
         ScriptedDialogs dialogs;
 
-        const UpdateRun run = runUpdate();
+        const UpdateRun run = runUpdate(false, [&](GameUpdater &updater) {
+            updater.setStallLimit(kBuiltWithKey ? 1000 : 0);
+            updater.downloadFile(served.url(kNotes));
+        });
+        updateServer().releaseStalled();
 
         QCOMPARE(run.statuses, statuses);
         QCOMPARE(run.playOk, QVector<bool>(statuses.size() - statuses.filter("Downloading").size(), true));
-        const int entries = statuses.filter("%)").size();
-        const QStringList checks =
-            QStringList{"/game/version.txt", "/game/file_listing.xml", "/game/file_listing.xml.sig"}.mid(0, kBuiltWithKey ? 3 : 2);
-        const QStringList files{"/game/Data/map.dat", "/game/Game.exe", "/game/Launcher_new.exe"};
-        QCOMPARE(run.requests, checks + files.mid(0, entries));
+        QCOMPARE(run.requests, requestsOf(statuses));
         QMap<QString, QByteArray> expected = before;
-        expected.insert("file_listing.xml", offered.value("file_listing.xml"));
+        const bool accepted = statuses.contains(kManifest) && !(tamper == "manifest");
+        if (accepted)
+            expected.insert("file_listing.xml", offered.value("file_listing.xml"));
+        if (notesKept)
+            expected.insert(kNotes, offered.value(kNotes));
         for (const QString &file : written)
             expected.insert(file, offered.value(file));
         if (statuses.contains(kFinished))
             expected.insert("localversion.txt", offered.value("version.txt"));
-        else
+        else if (statuses.contains(kVersion) && tamper != "version")
             expected.insert("version.txt", offered.value("version.txt"));
         QCOMPARE(snapshot(install.path()), expected);
         QVERIFY(!run.quit && dialogs.calls.isEmpty());
@@ -208,6 +289,8 @@ private slots:
         QTest::newRow("013") << k013 << "Mise à jour plus ancienne que celle installée (013). Version locale disponible.";
         QTest::newRow("014") << k014
                              << "Le fichier téléchargé ne correspond pas au manifeste de mise à jour (014). Version locale disponible.";
+        QTest::newRow("015") << k015 << "Signature de la mise à jour expirée (015). Version locale disponible.";
+        QTest::newRow("016") << k016 << "Relevé des mises à jour installées illisible (016). Version locale disponible.";
     }
 
     void frenchTexts()

@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "app/wiring.h"
 #include "platform/lifecycle.h"
+#include "platform/logfile.h"
 #include "saves/savemanager.h"
 #include "support/catalogue.h"
 #include "support/standin.h"
@@ -25,6 +26,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
@@ -537,6 +539,42 @@ private slots:
         QVERIFY(lifecycle::quitRequested());
     }
 
+    // The icon compiled into the library reaches the program that links it,
+    // in every size Windows shows (taskbar, title bar, Alt+Tab, Explorer).
+    void applicationIconSizes()
+    {
+        QList<int> sizes;
+        for (const QSize &size : startup::applicationIcon().availableSizes())
+            sizes << size.width() * 1000 + size.height();
+        std::sort(sizes.begin(), sizes.end());
+        QCOMPARE(sizes, (QList<int>{16016, 24024, 32032, 48048, 64064, 256256}));
+    }
+
+    // The player's log keeps the last runs, each line after its time; a run
+    // that fills a file goes on in a new one, and no file outgrows its cap.
+    void playerLogKeepsLastRunsBounded()
+    {
+        QTemporaryDir data;
+        const QDir logs(data.filePath("Team Quillon/Zorvan Lumeth"));
+        QStringList written;
+        for (int run = 1; run <= 5; ++run) {
+            QVERIFY(platform::startLog(logs.path(), 200, 3));
+            for (int line = 1; line <= (run < 5 ? 3 : 7); ++line) // 37 bytes each: run 5 fills 1.3 files
+                qDebug().noquote() << (written << QString("run %1 line %2").arg(run).arg(line)).last();
+            platform::stopLog();
+        }
+        qDebug("after the log");
+        QCOMPARE(logs.entryList(QDir::Files), (QStringList{"launcher.1.log", "launcher.2.log", "launcher.log"}));
+        const QRegularExpression time("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ", QRegularExpression::MultilineOption);
+        QStringList kept;
+        for (const char *name : {"launcher.2.log", "launcher.1.log", "launcher.log"}) {
+            QString log = QString::fromUtf8(readFile(logs.filePath(name)));
+            QVERIFY(log.size() <= 200 && log.count(time) == log.count('\n'));
+            kept << log.remove(time).split('\n', Qt::SkipEmptyParts);
+        }
+        QCOMPARE(kept, written.mid(written.size() - 10)); // run 4 and run 5
+    }
+
     void launcherStart_data()
     {
         QTest::addColumn<QString>("lang");
@@ -572,6 +610,7 @@ private slots:
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("XDG_CONFIG_HOME", config.path());
         env.insert("XDG_CACHE_HOME", config.filePath("cache"));
+        env.insert("XDG_DATA_HOME", config.filePath("data"));
         env.insert("ZORVAN_UPDATE_URL", updateServer().url());
         QProcess launcher;
         launcher.setProcessChannelMode(QProcess::MergedChannels);
@@ -584,8 +623,6 @@ private slots:
         const QByteArray maps = readFile(QStringLiteral("/proc/%1/maps").arg(launcher.processId()));
         launcher.kill();
         launcher.waitForFinished();
-        // The icon compiled into the launcher reaches the application.
-        QVERIFY(launcher.readAll().contains("Icône de l'application : 64x64 32x32 16x16\n"));
         const QString qm = QFileInfo(install.absolute("zorvanlauncher_fr.qm")).canonicalFilePath();
         QCOMPARE(maps.contains(QFile::encodeName(qm)), lang.startsWith("fr"));
         QCOMPARE(readFile(store), written);

@@ -3,7 +3,7 @@
 // entry), and an uninstallation that removes the launcher's and the game's
 // files but never the player's saves. Windows only (Wine here).
 
-#include "app/identity.h"
+#include "platform/identity.h"
 #include "support/e2e.h"
 
 #include <QProcess>

@@ -80,7 +80,8 @@ zorvan_serve "$work/server" "$work/serve"
 echo "Update server: $zorvan_base_url (serving $work/server)"
 echo "Installation:  $work/install"
 
-export ZORVAN_UPDATE_URL=$zorvan_base_url XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache
+export ZORVAN_UPDATE_URL=$zorvan_base_url XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$work/data
+echo "Launcher log:  $work/data/Team Quillon/Zorvan Lumeth/launcher.log"
 cd "$work/install"
 if [ $xvfb = 0 ]; then
     ./"Zorvan Lumeth.exe"

@@ -9,8 +9,13 @@
 #   3. file-system faults: one run per call of each flow with that call
 #      failing, "FLOW: fault points: N/N converged, files lost: 0, written
 #      outside: 0"; the suite's sample, or every call with --sweep.
+# With --big instead: a publication with one file of 4.5 GiB (sparse where
+# nginx serves it; about 4.6 GiB of free disk under /tmp for the player's
+# copy) installed by the real launcher, then checked by a Repair, with the
+# peak memory of each run against a run of the same publication without
+# the large file.
 #
-#   tools/reliability.sh [--sweep]  (BUILD_DIR=build-e2e by default)
+#   tools/reliability.sh [--sweep | --big]  (BUILD_DIR=build-e2e by default)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/tools/lib/deps.sh"
@@ -21,10 +26,17 @@ sweep_step=
 if [ "${1:-}" = --sweep ]; then
     sweep_step=1
 fi
-cmake --build "$build" -j"$(nproc)" --target zorvan-launcher tst_e2e_nginx tst_e2e_badinput tst_e2e_faults >/dev/null
 export QT_QPA_PLATFORM=offscreen
 out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
+trap '[ -n "${ZORVAN_KEEP:-}" ] || rm -rf "$out"' EXIT
+
+if [ "${1:-}" = --big ]; then
+    cmake --build "$build" -j"$(nproc)" --target zorvan-launcher zorvan-publish >/dev/null
+    source "$root/tools/lib/bigfile.sh"
+    zorvan_big_file_proof "$build" "$out"
+    exit
+fi
+cmake --build "$build" -j"$(nproc)" --target zorvan-launcher tst_e2e_nginx tst_e2e_badinput tst_e2e_faults >/dev/null
 
 echo "== kill and restart"
 status=0

@@ -11,6 +11,8 @@
 #   SHOT_LANG      the launcher's system language (en_US.UTF-8); fr_FR.UTF-8
 #                  shows the French window
 #   SHOT_DELAY_MS  wait before the grab (4000)
+#   SHOT_SCALE     the display's scale, as a desktop set to 150 % gives it
+#                  (1; 1.5 makes the virtual screen 144 dots per inch)
 #   SHOT_KEEP      set to 1 to keep the demo directory and the launcher's log
 set -euo pipefail
 
@@ -23,6 +25,7 @@ out=${1:-$build/screenshot.png}
 case $out in /*) ;; *) out=$PWD/$out ;; esac
 lang=${SHOT_LANG:-en_US.UTF-8}
 delay=${SHOT_DELAY_MS:-4000}
+dpi=$(awk -v scale="${SHOT_SCALE:-1}" 'BEGIN { printf "%d", 96 * scale + 0.5 }')
 
 for tool in xvfb-run Xvfb cmake; do
     if ! command -v "$tool" >/dev/null; then
@@ -56,9 +59,9 @@ rm -f "$out"
 # The launcher and the grabber share the virtual display; the launcher is
 # stopped by its own id once the picture is taken.
 env -u LC_ALL -u LANGUAGE LANG="$lang" QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" \
-    ZORVAN_UPDATE_URL="$zorvan_base_url" INSTALL="$work/install" SHOT="$shot" OUT="$out" DELAY="$delay" \
-    LOG="$work/launcher.log" \
-    xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+    XDG_DATA_HOME="$work/data" ZORVAN_UPDATE_URL="$zorvan_base_url" INSTALL="$work/install" SHOT="$shot" OUT="$out" \
+    DELAY="$delay" LOG="$work/launcher.log" \
+    xvfb-run -a -s "-screen 0 1920x1200x24 -dpi $dpi" bash -c '
         cd "$INSTALL"
         ./"Zorvan Lumeth.exe" >"$LOG" 2>&1 &
         pid=$!

@@ -78,6 +78,14 @@
         <source>Downloaded file does not match the update manifest (014). Local version available.</source>
         <translation>Le fichier téléchargé ne correspond pas au manifeste de mise à jour (014). Version locale disponible.</translation>
     </message>
+    <message>
+        <source>Update signature expired (015). Local version available.</source>
+        <translation>Signature de la mise à jour expirée (015). Version locale disponible.</translation>
+    </message>
+    <message>
+        <source>Record of installed updates unreadable (016). Local version available.</source>
+        <translation>Relevé des mises à jour installées illisible (016). Version locale disponible.</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>

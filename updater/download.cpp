@@ -7,6 +7,9 @@
 #include "platform/replacefile.h"
 #include "updater/paths.h"
 #include "updater/serverurls.h"
+#include "updater/signature.h"
+#include "updater/signedpublication.h"
+#include "updater/transfer.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -14,21 +17,18 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUrl>
 
-#include <limits>
 #include <memory>
 #include <utility>
 
 namespace {
 
-// What the reply may hold before we read it; keeps the network thread from
-// buffering a large body a second time. Of 256 KiB, 1 MiB and 4 MiB, 1 MiB
-// fetched a 512 MiB body fastest over loopback.
+// What the reply may hold before we take it; keeps the network thread from
+// buffering a large body. Of 256 KiB, 1 MiB and 4 MiB, 1 MiB fetched a
+// 512 MiB body fastest over loopback.
 constexpr qint64 kReplyBufferSize = 1024 * 1024;
-
-// The largest body a QByteArray can hold.
-constexpr qint64 kMaxBody = std::numeric_limits<int>::max() - 64;
 
 struct DownloadTexts
 {
@@ -59,21 +59,6 @@ const DownloadTexts &textsFor(bool gameFile)
     return gameFile ? kGameFileDownload : kPlainDownload;
 }
 
-// Appends what the reply holds to `body`, reading straight into its storage.
-bool drain(QNetworkReply *reply, QByteArray &body)
-{
-    const qint64 available = reply->bytesAvailable();
-    if (available <= 0)
-        return true;
-    if (body.size() + available > kMaxBody)
-        return false;
-    const int oldSize = body.size();
-    body.resize(oldSize + int(available));
-    const qint64 got = reply->read(body.data() + oldSize, available);
-    body.resize(oldSize + int(qMax<qint64>(got, 0)));
-    return got >= 0;
-}
-
 // The length the server announced for the body, or -1 when it announced
 // none that can be read. After a redirect the toolkit can hand over the redirect's own
 // headers joined to the final ones ("0, 4"): the last value is the body's.
@@ -87,20 +72,19 @@ qint64 announcedLength(QNetworkReply *reply)
 // Whether the body is as long as the server announced. A connection that
 // closes early can end a reply without an error; such a body is cut short
 // and must not replace a file.
-bool complete(QNetworkReply *reply, const QByteArray &body)
+bool complete(QNetworkReply *reply, qint64 received)
 {
     const qint64 announced = announcedLength(reply);
     const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
     if (announced == -1 || !(encoding.isEmpty() || encoding == "identity"))
         return true;
-    return announced == body.size();
+    return announced == received;
 }
 
 } // namespace
 
-GameUpdater::Fetched GameUpdater::fetch(const QString &url)
+GameUpdater::FetchOutcome GameUpdater::fetch(const QString &url, BodyTransfer &transfer)
 {
-    Fetched result;
     QEventLoop loop;
     QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
     // Redirects are followed; in Qt 5.15 this attribute means the
@@ -118,44 +102,51 @@ GameUpdater::Fetched GameUpdater::fetch(const QString &url)
     // previous download's goes now that this request is on its way, so that
     // the wait overlaps with this transfer instead of adding to each file.
     disposeRetiredManager();
-    bool tooLarge = false;
 
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     connect(reply, &QNetworkReply::downloadProgress, this, &GameUpdater::downloadProgress);
-    // The body is taken as it arrives, into storage sized once from the
-    // announced length, so that a large file is held in memory only once.
-    connect(reply, &QIODevice::readyRead, &loop, [&]() {
-        if (result.body.isEmpty()) {
-            const qint64 announced = announcedLength(reply);
-            if (announced > 0 && announced <= kMaxBody)
-                result.body.reserve(int(announced));
-        }
-        if (!drain(reply, result.body)) {
-            tooLarge = true;
+    // A build with the studio's key gives up on a server that stops
+    // sending, however slowly it trickles.
+    QTimer stall;
+    stall.setSingleShot(true);
+    bool stalled = false;
+    if (m_stallLimitMs > 0) {
+        connect(&stall, &QTimer::timeout, &loop, [&]() {
+            stalled = true;
             reply->abort();
-        }
+        });
+        stall.start(m_stallLimitMs);
+    }
+    // The body is taken as it arrives, so that it is never held whole.
+    connect(reply, &QIODevice::readyRead, &loop, [&]() {
+        if (m_stallLimitMs > 0 && reply->bytesAvailable() > 0)
+            stall.start(m_stallLimitMs);
+        if (!transfer.take(reply))
+            reply->abort();
     });
     // A redirect's own body is not the file.
-    connect(reply, &QNetworkReply::redirected, &loop, [&]() { result.body.clear(); });
+    connect(reply, &QNetworkReply::redirected, &loop, [&]() { transfer.restart(); });
 
     loop.exec();
 
+    transfer.setAnswered(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid());
+    FetchOutcome outcome = FetchOutcome::Finished;
     if (!reply->isFinished()) {
         // Only a quit request ends every running loop; the reply is dropped.
         lifecycle::noteQuitRequested();
         reply->disconnect();
         reply->abort();
-        result.outcome = FetchOutcome::Interrupted;
-    } else if (reply->error() != QNetworkReply::NoError || tooLarge || !drain(reply, result.body) || !complete(reply, result.body)) {
-        result.outcome = FetchOutcome::Failed;
-    } else {
-        result.outcome = FetchOutcome::Finished;
+        outcome = FetchOutcome::Interrupted;
+    } else if (reply->error() != QNetworkReply::NoError || !transfer.take(reply) || !complete(reply, transfer.received())) {
+        outcome = FetchOutcome::Failed;
     }
-    if (result.outcome != FetchOutcome::Finished)
-        result.body.clear();
+    if (stalled)
+        debugLine(QStringLiteral("Transfert abandonné, rien reçu depuis (ms) : "), QString::number(m_stallLimitMs));
+    if (transfer.overLimit())
+        debugLine(QStringLiteral("Réponse plus longue que prévu, coupée à (octets) : "), QString::number(transfer.received()));
     reply->deleteLater();
     retire(std::move(manager));
-    return result;
+    return outcome;
 }
 
 void GameUpdater::retire(std::unique_ptr<QNetworkAccessManager> manager)
@@ -173,7 +164,7 @@ void GameUpdater::disposeRetiredManager()
     m_retiredManager.reset();
 }
 
-void GameUpdater::store(const QString &localPath, const QByteArray &body, bool gameFile)
+bool GameUpdater::store(const QString &localPath, BodyTransfer &transfer, bool gameFile)
 {
     const DownloadTexts &texts = textsFor(gameFile);
     // The file gets its new content as a whole (see FileReplacement for the
@@ -181,51 +172,135 @@ void GameUpdater::store(const QString &localPath, const QByteArray &body, bool g
     // writable regular file is never replaced.
     platform::FileReplacement file(localPath);
     if (!paths::staysInside(localPath) || !file.open()) {
-        emit infos(tr(texts.openError));
-        emit playOk(true);
-        return;
+        reportFailure(texts.openError);
+        return false;
     }
     debugLine(QStringLiteral("Ecriture de "), localPath);
-    if (!file.commit(body)) {
-        emit infos(tr(texts.writeError));
-        emit playOk(true);
-    }
+    // A body that could not be kept whole as it arrived (a full disk) gives
+    // the same outcome as a write that fails now.
+    const bool stored = transfer.storage() == BodyTransfer::Storage::Memory ? file.commit(transfer.memory()) : file.commit(transfer.file());
+    if (!stored)
+        reportFailure(texts.writeError);
+    return stored;
 }
 
-void GameUpdater::downloadFile(QString filePath)
+void GameUpdater::reportFailure(const char *text)
+{
+    const QString shown = tr(text);
+    if (m_runFailure.isNull())
+        m_runFailure = shown;
+    emit infos(shown);
+    emit playOk(true);
+}
+
+// Whether a body that arrived is exactly the one the studio vouched for.
+static bool asVouched(BodyTransfer &transfer, qint64 size, const QString &sha256)
+{
+    return !transfer.overLimit() && transfer.received() == size && transfer.sha256() == sha256;
+}
+
+bool GameUpdater::fetchStatement()
+{
+    const QString name = QString::fromLatin1(signature::kStatementFile);
+    const QString url = server::baseUrl() + name;
+    debugLine(QStringLiteral("Téléchargement de "), url);
+    emit infos(tr("Downloading  ", "When we download a file") + name + QStringLiteral("..."));
+    // Held in memory only: a statement is worth nothing once it is checked.
+    BodyTransfer transfer(BodyTransfer::Storage::Memory);
+    transfer.setLimit(signature::kMaxStatementSize);
+    const FetchOutcome outcome = fetch(url, transfer);
+    if (outcome == FetchOutcome::Interrupted || (outcome == FetchOutcome::Failed && !transfer.answered())) {
+        reportFailure(outcome == FetchOutcome::Interrupted ? kPlainDownload.interrupted : kPlainDownload.networkError);
+        return false;
+    }
+    QString why = QStringLiteral("absente");
+    const SignedPublication::Verdict verdict =
+        outcome == FetchOutcome::Finished ? m_publication->accept(transfer.memory(), &why) : SignedPublication::Verdict::Unsigned;
+    if (verdict != SignedPublication::Verdict::Accepted) {
+        debugLine(QStringLiteral("Signature refusée : "), why);
+        reportFailure(SignedPublication::refusalText(verdict));
+        return false;
+    }
+    debugLine(QStringLiteral("Publication signée : "), why);
+    return true;
+}
+
+bool GameUpdater::download(const QString &filePath, QByteArray *keep)
 {
     const DownloadTexts &texts = textsFor(false);
     debugLine(QStringLiteral("Téléchargement de "), filePath);
     const QString localPath = server::localPathOf(filePath);
+    // A build with the studio's key fetches only what its statement covers.
+    const signature::CoveredFile *covered = nullptr;
+    if (m_publication) {
+        if (!m_publication->held() && !fetchStatement())
+            return false;
+        covered = m_publication->covered(localPath);
+        if (!covered) {
+            debugLine(QStringLiteral("Fichier non couvert par la signature : "), localPath);
+            reportFailure(SignedPublication::kNotCovered);
+            return false;
+        }
+    }
     emit infos(tr("Downloading  ", "When we download a file") + localPath + QStringLiteral("..."));
 
-    const Fetched fetched = fetch(filePath);
-    if (fetched.outcome != FetchOutcome::Finished) {
-        emit infos(tr(fetched.outcome == FetchOutcome::Interrupted ? texts.interrupted : texts.networkError));
-        emit playOk(true);
-        return;
+    BodyTransfer transfer(keep ? BodyTransfer::Storage::Memory : BodyTransfer::Storage::File, QFileInfo(localPath).fileName());
+    if (covered) {
+        transfer.setLimit(covered->size);
+        transfer.addSha256();
     }
-    store(localPath, fetched.body, false);
+    const FetchOutcome outcome = fetch(filePath, transfer);
+    if (outcome != FetchOutcome::Finished && !transfer.overLimit()) {
+        reportFailure(outcome == FetchOutcome::Interrupted ? texts.interrupted : texts.networkError);
+        return false;
+    }
+    // A body longer than vouched for was cut off as it arrived.
+    if (covered && !asVouched(transfer, covered->size, QString::fromLatin1(covered->sha256))) {
+        debugLine(QStringLiteral("Fichier refusé, SHA-256 reçu : "), transfer.sha256());
+        reportFailure(SignedPublication::kBodyRefused);
+        return false;
+    }
+    if (!store(localPath, transfer, false))
+        return false;
+    if (keep)
+        *keep = transfer.memory();
+    return true;
 }
 
-void GameUpdater::downloadFile(QString filePath, QString fileName, double totalToDownload, double nbDownloaded)
+void GameUpdater::downloadFile(QString filePath)
+{
+    download(filePath);
+}
+
+bool GameUpdater::downloadGameFile(const QString &filePath, const QString &fileName, double totalToDownload, double nbDownloaded)
 {
     const DownloadTexts &texts = textsFor(true);
     // Taken now: a run started inside the wait below sets its own.
-    ListedBody *const listed = std::exchange(m_listedBody, nullptr);
+    Listing *const listed = std::exchange(m_listing, nullptr);
     debugLine(QStringLiteral("Téléchargement de "), filePath);
     const QString percent = QString::number(nbDownloaded * 100.0 / totalToDownload, 'f', 2);
     emit infos(tr("Downloading", "When we download a file") + QStringLiteral(" (") + percent + QStringLiteral("%) ") + fileName
                + QStringLiteral("..."));
 
-    const Fetched fetched = fetch(filePath);
-    if (fetched.outcome != FetchOutcome::Finished) {
-        emit infos(tr(fetched.outcome == FetchOutcome::Interrupted ? texts.interrupted : texts.networkError));
-        emit playOk(true);
-        return;
+    BodyTransfer transfer(BodyTransfer::Storage::File, fileName);
+    // SHA-256 and the size bind the body to the signed manifest; MD5 and
+    // SHA-1, which collisions defeat, would add nothing to them.
+    if (listed) {
+        transfer.setLimit(listed->size);
+        transfer.addSha256();
     }
-    if (listed && !bodyAsListed(*listed, fetched.body))
-        return;
+    const FetchOutcome outcome = fetch(filePath, transfer);
+    if (outcome != FetchOutcome::Finished && !transfer.overLimit()) {
+        reportFailure(outcome == FetchOutcome::Interrupted ? texts.interrupted : texts.networkError);
+        return false;
+    }
+    // A signed publication's file is stored only when its body is the one
+    // the manifest lists; a longer one was cut off as it arrived.
+    if (listed && !asVouched(transfer, listed->size, listed->sha256)) {
+        debugLine(QStringLiteral("Fichier refusé, SHA-256 reçu : "), transfer.sha256());
+        reportFailure(SignedPublication::kBodyRefused);
+        return false;
+    }
 
     const QString directory = paths::downloadDirectory(filePath, fileName, server::baseUrl());
     debugLine(QStringLiteral("Vérification de : "), directory);
@@ -236,7 +311,15 @@ void GameUpdater::downloadFile(QString filePath, QString fileName, double totalT
         QDir().mkpath(directory);
     }
     debugLine(QStringLiteral("Chemin vers le fichier : "), localPath);
-    store(localPath, fetched.body, true);
+    const bool stored = store(localPath, transfer, true);
+    if (listed)
+        listed->asListed = stored;
+    return stored;
+}
+
+void GameUpdater::downloadFile(QString filePath, QString fileName, double totalToDownload, double nbDownloaded)
+{
+    downloadGameFile(filePath, fileName, totalToDownload, nbDownloaded);
 }
 
 void GameUpdater::downloadProgress(qint64 bytesReceived, qint64 bytesTotal)

@@ -1,12 +1,14 @@
 #pragma once
 
-#include <QByteArray>
 #include <QCryptographicHash>
 #include <QObject>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
+class BodyTransfer;
+class SignedPublication;
 class QNetworkAccessManager;
 class QUrl;
 
@@ -44,22 +46,41 @@ public slots:
     void graph_scale2();
     void graph_scale3();
 
+    // In a build with the studio's key, a transfer that brings no byte for
+    // this long is abandoned as a failed download; 0 waits for ever, as a
+    // build without a key always does.
+    void setStallLimit(int milliseconds) { m_stallLimitMs = milliseconds; }
+
 private:
     // How the wait for one reply ended.
     enum class FetchOutcome { Finished, Failed, Interrupted };
-    struct Fetched
-    {
-        FetchOutcome outcome = FetchOutcome::Failed;
-        QByteArray body;
-    };
 
-    // One GET with redirects followed, waiting in a local event loop.
-    Fetched fetch(const QString &url);
-    // Replaces `localPath` by `body` atomically; reports 005/007 itself.
-    void store(const QString &localPath, const QByteArray &body, bool gameFile);
+    // One GET with redirects followed, waiting in a local event loop; the
+    // body goes to `transfer` as it arrives.
+    FetchOutcome fetch(const QString &url, BodyTransfer &transfer);
+    // Gives `localPath` the body; reports 005/007 itself. True when stored.
+    bool store(const QString &localPath, BodyTransfer &transfer, bool gameFile);
     // Hands a finished download's manager over for disposal; see fetch().
     void retire(std::unique_ptr<QNetworkAccessManager> manager);
     void disposeRetiredManager();
+
+    // What the next game-file download must bring, in a build with the
+    // studio's key (from the signed manifest); also whether it did.
+    struct Listing
+    {
+        qint64 size = -1;
+        QString sha256;
+        bool asListed = false;
+    };
+    // The two downloads; true when the body was stored. `keep` also hands
+    // back a covered body as it was checked, for the manifest.
+    bool download(const QString &filePath, QByteArray *keep = nullptr);
+    bool downloadGameFile(const QString &filePath, const QString &fileName, double totalToDownload, double nbDownloaded);
+    // Reports a failed download: its text, then playOk(true).
+    void reportFailure(const char *text);
+    // Fetches and checks the studio's statement (a build with a key); false,
+    // with its text reported, when it cannot be had or is refused.
+    bool fetchStatement();
 
     // False when the run must not record the server's version.
     bool synchroniseFiles();
@@ -67,21 +88,18 @@ private:
     void swapInNewLauncher();
     void storeGraphicsMode(const QString &mode);
 
-    // Signed publications (signedmanifest.cpp), in a build with a key: the
-    // digests the next game-file download must match, and whether it did not.
-    struct ListedBody
-    {
-        QString md5;
-        QString sha1;
-        bool refused = false;
-    };
-    bool acceptPublication();
-    bool bodyAsListed(ListedBody &listed, const QByteArray &body);
-
     bool m_fullscreen = false;
+    int m_stallLimitMs = 0;
     // The manager of the last download, no longer used by anything, until
     // it is disposed of.
     std::unique_ptr<QNetworkAccessManager> m_retiredManager;
-    // Taken by the next game-file download; see synchroniseFiles().
-    ListedBody *m_listedBody = nullptr;
+    // A build with the studio's key: what it accepted of the publication,
+    // the listing the next game-file download is held to, the first failure
+    // of the running update, and the new launcher build's listing once the
+    // run has verified and recorded it.
+    std::unique_ptr<SignedPublication> m_publication;
+    Listing *m_listing = nullptr;
+    QString m_runFailure;
+    QString m_lastStatus;
+    std::optional<Listing> m_verifiedLauncher;
 };

@@ -16,6 +16,7 @@
 namespace {
 
 const char *const kManifestFile = "file_listing.xml";
+const char *const kNewLauncher = "Launcher_new.exe";
 
 struct ManifestEntry
 {
@@ -40,6 +41,18 @@ bool readEntry(const tinyxml2::XMLElement *element, ManifestEntry &entry)
     debugLine(QString::fromUtf8(sha1));
     entry = {QString::fromUtf8(name), QString::fromUtf8(path), QString::fromUtf8(md5), QString::fromUtf8(sha1)};
     return name && path && md5 && sha1;
+}
+
+// The size and SHA-256 a signed manifest adds to an entry; false when one
+// is missing or malformed.
+bool readSizeAndSha256(const tinyxml2::XMLElement *element, qint64 *size, QString *sha256)
+{
+    const char *sizeText = element->Attribute("Size");
+    const char *sha256Text = element->Attribute("SHA256");
+    bool number = false;
+    *size = QByteArray(sizeText).toLongLong(&number);
+    *sha256 = QString::fromUtf8(sha256Text);
+    return sizeText && sha256Text && number && *size >= 0 && sha256->size() == 64;
 }
 
 // Whether the local copy may be read: inside the installation and not a
@@ -68,35 +81,45 @@ QString localDigest(GameUpdater &updater, const QString &localPath, bool mayRead
 bool GameUpdater::synchroniseFiles()
 {
     const QString base = server::baseUrl();
-    downloadFile(base + QString::fromLatin1(kManifestFile));
-    // A build with the studio's key reads no entry of an unsigned manifest.
-    if (signature::enabled() && !acceptPublication())
-        return false;
-
+    const bool signedBuild = m_publication != nullptr;
     tinyxml2::XMLDocument manifest;
-    if (manifest.LoadFile(QFile::encodeName(QString::fromLatin1(kManifestFile)).constData()) != tinyxml2::XML_SUCCESS) {
-        emit infos(tr("Error in the update manifesto. (010)"));
-        emit playOk(true);
-        return true;
+    tinyxml2::XMLError loaded = tinyxml2::XML_ERROR_FILE_NOT_FOUND;
+    if (signedBuild) {
+        // Only the bytes the studio's statement covers are read: those that
+        // were checked, never the file again.
+        QByteArray verified;
+        if (!download(base + QString::fromLatin1(kManifestFile), &verified))
+            return false;
+        loaded = manifest.Parse(verified.constData(), size_t(verified.size()));
+    } else {
+        downloadFile(base + QString::fromLatin1(kManifestFile));
+        loaded = manifest.LoadFile(QFile::encodeName(QString::fromLatin1(kManifestFile)).constData());
+    }
+    if (loaded != tinyxml2::XML_SUCCESS) {
+        reportFailure(QT_TRANSLATE_NOOP("GameUpdater", "Error in the update manifesto. (010)"));
+        return !signedBuild;
     }
     const tinyxml2::XMLElement *root = manifest.FirstChildElement();
     if (!root) {
-        emit infos(tr("Error in the update manifesto. (011)"));
-        emit playOk(true);
-        return true;
+        reportFailure(QT_TRANSLATE_NOOP("GameUpdater", "Error in the update manifesto. (011)"));
+        return !signedBuild;
     }
 
     double totalToDownload = 0;
     for (auto *e = root->FirstChildElement("File"); e; e = e->NextSiblingElement("File"))
         ++totalToDownload;
     double nbDownloaded = 0;
+    // A build with the studio's key records the version only when every
+    // listed file ended as listed.
     bool allAsListed = true;
+    m_verifiedLauncher.reset();
 
     for (auto *e = root->FirstChildElement("File"); e; e = e->NextSiblingElement("File")) {
         ManifestEntry entry;
         if (!readEntry(e, entry)) {
             ++nbDownloaded;
             debugLine(QStringLiteral("Entrée incomplète ignorée : "), entry.path);
+            allAsListed = false;
             continue;
         }
         const QString localPath = paths::manifestLocalPath(entry.path);
@@ -109,21 +132,30 @@ bool GameUpdater::synchroniseFiles()
         debugLine(QStringLiteral("Size : "), QString::number(inPlace && local.isFile() ? local.size() : 0));
         ++nbDownloaded;
 
-        if (entry.md5 == localMd5 && entry.sha1 == localSha1 && inPlace && local.exists())
-            continue;
-
-        const QString url = base + paths::manifestUrlPath(entry.path);
-        // An entry is never written outside the installation, whatever the
-        // manifest says.
-        if (!paths::staysInside(paths::downloadDirectory(url, entry.name, base) + entry.name)) {
-            debugLine(QStringLiteral("Chemin refusé : "), entry.path);
+        Listing listing;
+        if (signedBuild && !readSizeAndSha256(e, &listing.size, &listing.sha256)) {
+            debugLine(QStringLiteral("Entrée sans taille ni SHA-256 ignorée : "), entry.path);
+            allAsListed = false;
             continue;
         }
-        debugLine(QStringLiteral("Url : "), url);
-        ListedBody listed{entry.md5, entry.sha1};
-        m_listedBody = signature::enabled() ? &listed : nullptr;
-        downloadFile(url, entry.name, totalToDownload, nbDownloaded);
-        allAsListed = allAsListed && !listed.refused;
+        const bool upToDate = entry.md5 == localMd5 && entry.sha1 == localSha1 && inPlace && local.exists();
+        if (!upToDate) {
+            const QString url = base + paths::manifestUrlPath(entry.path);
+            // An entry is never written outside the installation, whatever
+            // the manifest says.
+            if (!paths::staysInside(paths::downloadDirectory(url, entry.name, base) + entry.name)) {
+                debugLine(QStringLiteral("Chemin refusé : "), entry.path);
+                allAsListed = false;
+                continue;
+            }
+            debugLine(QStringLiteral("Url : "), url);
+            m_listing = signedBuild ? &listing : nullptr;
+            downloadFile(url, entry.name, totalToDownload, nbDownloaded);
+            m_listing = nullptr;
+            allAsListed = allAsListed && listing.asListed;
+        }
+        if (signedBuild && localPath == QLatin1String(kNewLauncher) && (upToDate || listing.asListed))
+            m_verifiedLauncher = listing;
     }
-    return allAsListed;
+    return !signedBuild || allAsListed;
 }

@@ -2,7 +2,7 @@
 
 #include "updater/gameupdater.h"
 
-#include "app/identity.h"
+#include "platform/identity.h"
 
 #include <QSettings>
 

@@ -4,6 +4,7 @@
 
 #include "updater/signature.h"
 
+#include <QCryptographicHash>
 #include <QList>
 
 #ifdef ZORVAN_WITH_SODIUM
@@ -12,6 +13,7 @@
 
 namespace signature {
 
+const char *const kStatementFile = "publication.sig";
 const char *const kSignatureFile = "file_listing.xml.sig";
 const char *const kSequenceKey = "update_sequence";
 
@@ -63,6 +65,130 @@ bool ready()
 bool enabled()
 {
     return publicKeysHex()[0] != '\0';
+}
+
+namespace {
+
+const char kStatementHeading[] = "zorvan-publication 2\n";
+const char kExpiryFormat[] = "yyyy-MM-ddTHH:mm:ssZ";
+
+// A decimal number without a leading zero, of at most `digits` digits.
+bool decimal(const QByteArray &text, int digits, quint64 *value)
+{
+    if (text.isEmpty() || text.size() > digits || (text.size() > 1 && text.startsWith('0')))
+        return false;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    *value = text.toULongLong();
+    return true;
+}
+
+} // namespace
+
+const CoveredFile *Statement::find(const QString &name) const
+{
+    for (const CoveredFile &file : files) {
+        if (file.name == name)
+            return &file;
+    }
+    return nullptr;
+}
+
+QByteArray statementBody(const Statement &statement)
+{
+    QByteArray text = kStatementHeading;
+    text += "sequence " + QByteArray::number(statement.sequence) + "\n";
+    text += "expires " + statement.expires.toUTC().toString(QLatin1String(kExpiryFormat)).toLatin1() + "\n";
+    for (const CoveredFile &file : statement.files)
+        text += "file " + QByteArray::number(file.size) + ' ' + file.sha256 + ' ' + file.name.toUtf8() + "\n";
+    return text;
+}
+
+QByteArray formatStatement(const Statement &statement)
+{
+    return statementBody(statement) + "signature " + statement.signature.toHex() + "\n";
+}
+
+bool parseStatement(const QByteArray &text, Statement &statement)
+{
+    if (text.size() > kMaxStatementSize || !text.startsWith(kStatementHeading) || !text.endsWith('\n'))
+        return false;
+    const QList<QByteArray> lines = text.mid(qstrlen(kStatementHeading)).chopped(1).split('\n');
+    if (lines.size() < 3 || !lines.at(0).startsWith("sequence ") || !lines.at(1).startsWith("expires ")
+        || !lines.last().startsWith("signature "))
+        return false;
+    Statement parsed;
+    if (!decimal(lines.at(0).mid(qstrlen("sequence ")), kMaxSequenceDigits, &parsed.sequence))
+        return false;
+    const QByteArray expiry = lines.at(1).mid(qstrlen("expires "));
+    parsed.expires = QDateTime::fromString(QString::fromLatin1(expiry), QLatin1String(kExpiryFormat));
+    parsed.expires.setTimeSpec(Qt::UTC);
+    if (!parsed.expires.isValid() || parsed.expires.toString(QLatin1String(kExpiryFormat)).toLatin1() != expiry)
+        return false;
+    for (int i = 2; i < lines.size() - 1; ++i) {
+        const QList<QByteArray> fields = lines.at(i).split(' ');
+        CoveredFile file;
+        quint64 size = 0;
+        if (fields.size() < 4 || fields.at(0) != "file" || !decimal(fields.at(1), kMaxSequenceDigits, &size)
+            || fromHex(fields.at(2), 32, true).isEmpty())
+            return false;
+        file.size = qint64(size);
+        file.sha256 = fields.at(2);
+        file.name = QString::fromUtf8(lines.at(i).mid(fields.at(0).size() + fields.at(1).size() + fields.at(2).size() + 3));
+        if (file.name.isEmpty() || file.name.toUtf8() != lines.at(i).mid(lines.at(i).size() - file.name.toUtf8().size())
+            || parsed.find(file.name))
+            return false;
+        parsed.files << file;
+    }
+    parsed.signature = fromHex(lines.last().mid(qstrlen("signature ")), kSignatureBytes, true);
+    if (parsed.signature.isEmpty() || formatStatement(parsed) != text)
+        return false;
+    statement = parsed;
+    return true;
+}
+
+#ifdef ZORVAN_WITH_SODIUM
+struct Sha256::State
+{
+    crypto_hash_sha256_state state;
+};
+#else
+struct Sha256::State
+{
+    QCryptographicHash hash{QCryptographicHash::Sha256};
+};
+#endif
+
+Sha256::Sha256()
+    : d(new State)
+{
+#ifdef ZORVAN_WITH_SODIUM
+    crypto_hash_sha256_init(&d->state);
+#endif
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::add(const char *data, qint64 size)
+{
+#ifdef ZORVAN_WITH_SODIUM
+    crypto_hash_sha256_update(&d->state, reinterpret_cast<const unsigned char *>(data), quint64(size));
+#else
+    d->hash.addData(data, int(size));
+#endif
+}
+
+QByteArray Sha256::hex()
+{
+#ifdef ZORVAN_WITH_SODIUM
+    QByteArray digest(crypto_hash_sha256_BYTES, '\0');
+    crypto_hash_sha256_final(&d->state, reinterpret_cast<unsigned char *>(digest.data()));
+    return digest.toHex();
+#else
+    return d->hash.result().toHex();
+#endif
 }
 
 bool parse(const QByteArray &text, Publication &publication)

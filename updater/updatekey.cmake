@@ -8,6 +8,9 @@
 #   ZORVAN_KEY_FILE  and/or files holding keys (as zorvan-publish writes
 #                    KEY.pub), a ";"-separated list
 #   ZORVAN_KEY_OUT   the source to write
+#   ZORVAN_KEY_MIN_SEQUENCE  the lowest publication sequence number the
+#                    build accepts (a fresh installation included); 0 or
+#                    empty for any
 set(zorvan_key_text "${ZORVAN_KEY_HEX}")
 foreach(zorvan_key_file IN LISTS ZORVAN_KEY_FILE)
     if(NOT EXISTS "${zorvan_key_file}")
@@ -37,4 +40,11 @@ foreach(zorvan_key IN LISTS zorvan_keys)
     list(APPEND zorvan_key_list "${zorvan_key}")
 endforeach()
 string(REPLACE ";" "," ZORVAN_KEYS_HEX "${zorvan_key_list}")
+set(ZORVAN_MIN_SEQUENCE "${ZORVAN_KEY_MIN_SEQUENCE}")
+if(ZORVAN_MIN_SEQUENCE STREQUAL "")
+    set(ZORVAN_MIN_SEQUENCE 0)
+endif()
+if(NOT ZORVAN_MIN_SEQUENCE MATCHES "^[0-9]+$" OR ZORVAN_MIN_SEQUENCE MATCHES "^.{19,}$")
+    message(FATAL_ERROR "the lowest accepted publication is not a number of up to 18 digits: \"${ZORVAN_MIN_SEQUENCE}\"")
+endif()
 configure_file("${CMAKE_CURRENT_LIST_DIR}/updatekey.cpp.in" "${ZORVAN_KEY_OUT}" @ONLY)

@@ -5,6 +5,7 @@
 #include "platform/log.h"
 #include "platform/replacefile.h"
 #include "updater/serverurls.h"
+#include "updater/signedpublication.h"
 #include "updater/versionfile.h"
 
 #include <QFile>
@@ -16,7 +17,21 @@ void GameUpdater::checkUpdate()
 
     debugLine(QStringLiteral("Vérification de la version"));
     removePreviousLauncher();
-    downloadFile(server::baseUrl() + serverName);
+    m_runFailure = QString();
+    m_verifiedLauncher.reset();
+    if (m_publication) {
+        // A build with the studio's key checks the studio's statement at
+        // every run, also when nothing changed, so that an expired one shows;
+        // without it, or without the version file it vouches for, nothing is
+        // compared and nothing recorded.
+        m_publication->forget();
+        if (!fetchStatement() || !download(server::baseUrl() + serverName)) {
+            QFile::remove(QStringLiteral("file_listing.php"));
+            return;
+        }
+    } else {
+        downloadFile(server::baseUrl() + serverName);
+    }
 
     if (!QFile::exists(localName))
         versionfile::writeInitialVersion(localName);
@@ -47,12 +62,16 @@ void GameUpdater::checkUpdate()
         // leaves the old version in place and the next run synchronises again.
         local.close();
         remote.close();
-        // A publication refused by a signed build is not installed.
+        // A publication refused by a signed build is not installed, and its
+        // refusal is the last word of the run.
         if (record) {
             emit infos(QObject::tr("Update finished. You have the latest version."));
             emit playOk(true);
             QFile::remove(localName);
             QFile::rename(serverName, localName);
+        } else if (!m_runFailure.isNull() && m_runFailure != m_lastStatus) {
+            emit infos(m_runFailure);
+            emit playOk(true);
         }
     }
 

@@ -62,6 +62,7 @@ QProcessEnvironment environment(const QString &side, const QString &baseUrl, con
                                          "LC_ALL=C.UTF-8",
                                          "XDG_CONFIG_HOME=" + side,
                                          "XDG_CACHE_HOME=" + side,
+                                         "XDG_DATA_HOME=" + side,
                                          "XDG_RUNTIME_DIR=" + side,
                                          QString::fromLatin1(server::kBaseUrlVariable) + '=' + baseUrl}
         + extra;

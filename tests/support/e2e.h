@@ -34,8 +34,8 @@ struct Damage
 };
 Damage damage(const FileMap &before, const FileMap &after, const FileMap &now);
 
-// The environment of a launcher run: no display, its settings and cache in
-// `side`, its update server at `baseUrl`, its debug output on the error
+// The environment of a launcher run: no display, its settings, cache and
+// the player's log in `side`, its update server at `baseUrl`, its debug output on the error
 // stream, and each "NAME=value" of `extra`.
 QProcessEnvironment environment(const QString &side, const QString &baseUrl, const QStringList &extra = {});
 

@@ -52,7 +52,7 @@ void unmount(const QString &path)
 #ifdef Q_OS_WIN
     Q_UNUSED(path)
 #else
-    ::umount(QFile::encodeName(path).constData());
+    ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
 #endif
 }
 

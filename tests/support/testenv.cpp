@@ -139,7 +139,7 @@ void clearQuitRequest()
     lifecycle::reset();
 }
 
-UpdateRun runUpdate(bool repair)
+UpdateRun runUpdate(bool repair, const std::function<void(GameUpdater &)> &start)
 {
     GameUpdater updater;
     QSignalSpy infos(&updater, &GameUpdater::infos);
@@ -153,6 +153,8 @@ UpdateRun runUpdate(bool repair)
             merged << QStringLiteral("downloadP");
     });
     updateServer().clearRequests();
+    if (start)
+        start(updater);
     repair ? updater.forceUpdate() : updater.checkUpdate();
     UpdateRun run{texts(infos), {}, updateServer().requests(), lifecycle::quitRequested(), merged};
     for (const QList<QVariant> &args : playOk)

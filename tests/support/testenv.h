@@ -11,6 +11,10 @@
 #include <QUrl>
 #include <QVector>
 
+#include <functional>
+
+class GameUpdater;
+
 class QSignalSpy;
 
 // The one loopback update server of a test process. The launcher reads its
@@ -110,7 +114,9 @@ struct UpdateRun
     // unbroken series of progress reports.
     QStringList emitted;
 };
-UpdateRun runUpdate(bool repair = false);
+// `start`, when given, runs first on the same engine, as the launcher's
+// start-up does before its check (the patch notes).
+UpdateRun runUpdate(bool repair = false, const std::function<void(GameUpdater &)> &start = {});
 
 // Answers the launcher's dialogs without a person and records each one as
 // "save|caption|directory|filter", "open|..." or "message|text".

@@ -23,6 +23,7 @@ public:
         if (!m_result.error.isEmpty())
             m_result.files.clear();
         m_result.files.sort();
+        m_result.leftOut.sort();
         return m_result;
     }
 
@@ -59,9 +60,19 @@ private:
 
     void visit(const QFileInfo &entry, const QString &relative)
     {
-        if (relative == QLatin1String("file_listing.xml") || relative == QLatin1String("version.txt")
-            || relative == QLatin1String("file_listing.xml.sig"))
+        // The publisher's own files, and the patch notes, which the launcher
+        // fetches at every start (and a signed publication covers) rather
+        // than as a game file.
+        static const QStringList publisherOwn{"file_listing.xml", "file_listing.xml.sig", "publication.sig", "version.txt",
+                                              QStringLiteral("Notes des mises à jour.txt")};
+        static const QStringList notGame{"Zorvan Lumeth.exe", "Launcher_old.exe", "localversion.txt",
+                                         "file_listing.php",  ".gameopts",        "Saves"};
+        if (publisherOwn.contains(relative))
             return;
+        if (publisherOwn.contains(relative, Qt::CaseInsensitive) || notGame.contains(relative, Qt::CaseInsensitive)) {
+            m_result.leftOut << relative;
+            return;
+        }
         if (entry.isSymLink()) {
             const QString target = entry.canonicalFilePath();
             if (target.isEmpty())

@@ -18,6 +18,8 @@ QByteArray manifestXml(const QList<PublishedFile> &files)
         element->SetAttribute("Path", (QString::fromLatin1(paths::kServerGameDir) + file.relative).toUtf8().constData());
         element->SetAttribute("MD5", file.md5.constData());
         element->SetAttribute("SHA1", file.sha1.constData());
+        element->SetAttribute("Size", QByteArray::number(file.size).constData());
+        element->SetAttribute("SHA256", file.sha256.constData());
         root->InsertEndChild(element);
     }
     // The printer escapes the attribute values.

@@ -7,6 +7,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace publish {
 
 namespace {
@@ -37,7 +41,16 @@ QString generateKey(const QString &secretPath, QByteArray &publicHex)
     QFile secret(secretPath);
     if (secret.exists())
         return secretPath + QStringLiteral(": already exists; a signing key is never overwritten");
-    if (!secret.open(QIODevice::WriteOnly | QIODevice::NewOnly) || !secret.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        // Private from the moment it exists: no other user can open it between
+        // its creation and the tightening of its permissions.
+#ifdef Q_OS_UNIX
+    const mode_t previousMask = ::umask(077);
+#endif
+    const bool opened = secret.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+#ifdef Q_OS_UNIX
+    ::umask(previousMask);
+#endif
+    if (!opened || !secret.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
         || secret.write(secretHex + '\n') != secretHex.size() + 1 || !secret.flush())
         return QStringLiteral("cannot write ") + secretPath;
     secret.close();
@@ -67,7 +80,10 @@ QString Signer::load(const QString &secretPath, const QString &buildDir)
         return m_sequencePath + QStringLiteral(": holds no sequence number: \"%1\"").arg(QString::fromUtf8(last));
     signature::Publication published;
     const bool hasPublished = signature::parse(readAll(QDir(buildDir).filePath(QString::fromLatin1(signature::kSignatureFile))), published);
-    m_next = qMax(used, hasPublished ? published.sequence : 0) + 1;
+    signature::Statement stated;
+    const bool hasStated =
+        signature::parseStatement(readAll(QDir(buildDir).filePath(QString::fromLatin1(signature::kStatementFile))), stated);
+    m_next = qMax(qMax(used, hasPublished ? published.sequence : 0), hasStated ? stated.sequence : 0) + 1;
     return QString();
 }
 
@@ -84,6 +100,20 @@ QByteArray Signer::signatureFile(const QByteArray &version, const QByteArray &ma
     publication.sequence = m_next;
     publication.signature = signature::sign(m_secretHex, signature::signedMessage(m_next, version, manifest));
     return publication.signature.isEmpty() ? QByteArray() : signature::format(publication);
+}
+
+QByteArray Signer::statementFile(const QDateTime &expires, const QList<QPair<QString, QByteArray>> &files) const
+{
+    signature::Statement statement;
+    statement.sequence = m_next;
+    statement.expires = expires;
+    for (const auto &file : files) {
+        signature::Sha256 sha256;
+        sha256.add(file.second.constData(), file.second.size());
+        statement.files.append({file.first, file.second.size(), sha256.hex()});
+    }
+    statement.signature = signature::sign(m_secretHex, signature::statementBody(statement));
+    return statement.signature.isEmpty() ? QByteArray() : signature::formatStatement(statement);
 }
 
 } // namespace publish

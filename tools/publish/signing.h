@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QPair>
 #include <QString>
 
 namespace publish {
@@ -22,12 +25,15 @@ public:
     // or that lies inside `buildDir`, where the server would serve it.
     QString load(const QString &secretPath, const QString &buildDir);
     // The next publication's number: above the last one signed with this
-    // key and above the one already published in `buildDir`, if any.
+    // key and above the ones already published in `buildDir`, if any.
     quint64 nextSequence() const { return m_next; }
     // Records nextSequence() as used; false when the record cannot be written.
     bool recordSequence() const;
-    // The signature file's text for the version and manifest bytes.
+    // The earlier signature file's text for the version and manifest bytes.
     QByteArray signatureFile(const QByteArray &version, const QByteArray &manifest) const;
+    // The statement's text: the files (name below the base URL, bytes as
+    // served) and the time until which the publication counts as current.
+    QByteArray statementFile(const QDateTime &expires, const QList<QPair<QString, QByteArray>> &files) const;
 
 private:
     QByteArray m_secretHex;
