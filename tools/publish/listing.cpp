@@ -29,6 +29,14 @@ Listing readListing(const QByteArray &xml)
             continue;
         }
         ListedFile file{paths::manifestLocalPath(where), paths::manifestUrlPath(where), md5, sha1, e->Attribute("SHA256")};
+        if (const char *size = e->Attribute("Size")) {
+            bool number = false;
+            file.size = QByteArray(size).toLongLong(&number);
+            if (!number || file.size < 0) {
+                listing.problems << QStringLiteral("the entry %1 has no size the launcher can read").arg(where);
+                continue;
+            }
+        }
         if (!paths::staysInside(file.local) || !paths::staysInside(file.served)) {
             listing.problems << QStringLiteral("the entry %1 lies outside the installation").arg(where);
             continue;

@@ -22,6 +22,7 @@ struct ListedFile
     QByteArray md5; // as listed, compared exactly as the launcher does
     QByteArray sha1;
     QByteArray sha256; // empty when the entry carries no "SHA256"
+    qint64 size = -1;  // -1 when it carries no "Size"
 };
 
 struct Listing

@@ -29,16 +29,19 @@ struct Digests
     QCryptographicHash sha1{QCryptographicHash::Sha1};
     QCryptographicHash sha256{QCryptographicHash::Sha256};
 
+    qint64 size = 0;
+
     void add(const char *data, qint64 n)
     {
         md5.addData(data, int(n));
         sha1.addData(data, int(n));
         sha256.addData(data, int(n));
+        size += n;
     }
     bool match(const ListedFile &listed)
     {
         return md5.result().toHex() == listed.md5 && sha1.result().toHex() == listed.sha1
-            && (listed.sha256.isEmpty() || sha256.result().toHex() == listed.sha256);
+            && (listed.sha256.isEmpty() || sha256.result().toHex() == listed.sha256) && (listed.size < 0 || size == listed.size);
     }
 };
 
@@ -124,7 +127,6 @@ int uploadPublication(const QString &publication, const QString &served, const Q
     const QString notes = QString::fromUtf8(kNotesFile);
     const QString manifestName = QString::fromLatin1(kManifestFile);
     const QString versionName = QString::fromLatin1(kVersionFile);
-    const QString signatureName = QString::fromLatin1(signature::kSignatureFile);
     QFile manifest(from.filePath(manifestName));
     if (!manifest.open(QIODevice::ReadOnly) || !QFileInfo(from.filePath(versionName)).isFile())
         return refuse(publication
@@ -184,20 +186,29 @@ int uploadPublication(const QString &publication, const QString &served, const Q
         return 1;
     if (step("notes"))
         return 0;
-    // 3. The manifest and its signature; a signature left by an earlier
+    // A signature of this publication is brought; one left by an earlier
     // publication goes, since it no longer matches.
-    if (!bring(manifestName, manifestName, nullptr))
+    const auto bringSignature = [&](const char *name) {
+        const QString file = QString::fromLatin1(name);
+        if (QFileInfo(from.filePath(file)).isFile())
+            return bring(file, file, nullptr);
+        if (QFileInfo::exists(to.filePath(file)) && !QFile::remove(to.filePath(file))) {
+            refuse(QStringLiteral("cannot remove the earlier ") + to.filePath(file));
+            return false;
+        }
+        return true;
+    };
+    // 3. The manifest and its signature for launchers built before the
+    // statement.
+    if (!bring(manifestName, manifestName, nullptr) || !bringSignature(signature::kSignatureFile))
         return 1;
-    if (QFileInfo(from.filePath(signatureName)).isFile()) {
-        if (!bring(signatureName, signatureName, nullptr))
-            return 1;
-    } else if (QFileInfo::exists(to.filePath(signatureName)) && !QFile::remove(to.filePath(signatureName))) {
-        return refuse(QStringLiteral("cannot remove the earlier signature ") + to.filePath(signatureName));
-    }
     if (step("manifest"))
         return 0;
-    // 4. The version file: from now on launchers update, and find every file.
-    if (!bring(versionName, versionName, nullptr))
+    // 4. The statement that launchers with the studio's key read first, and
+    // the version file: from now on every launcher updates, and finds every
+    // file. Either one alone makes those launchers refuse the mixture until
+    // the other follows.
+    if (!bringSignature(signature::kStatementFile) || !bring(versionName, versionName, nullptr))
         return 1;
     step("version");
     return 0;

@@ -5,6 +5,7 @@
 #include "updater/signature.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <functional>
 #include <future>
+#include <initializer_list>
 #include <memory>
 
 namespace publish {
@@ -45,6 +47,7 @@ enum class Verdict {
     CutShort,    // fewer bytes than announced, or only the beginning of the publication's file
     Stale,       // a whole file, but another one than the publication's or the listed one
     WrongDigest, // the publication's file, but the manifest lists other digests for it
+    WrongSize,   // without the publication: another length than the manifest's
     LeftOver,    // served though the publication has no such file
     Unusable,    // served, but no launcher can use it
 };
@@ -64,6 +67,8 @@ QString label(Verdict verdict)
         return QStringLiteral("stale");
     case Verdict::WrongDigest:
         return QStringLiteral("wrong digest");
+    case Verdict::WrongSize:
+        return QStringLiteral("wrong size");
     case Verdict::LeftOver:
         return QStringLiteral("left over");
     case Verdict::Unusable:
@@ -207,9 +212,16 @@ public:
             return;
         }
         const ListedFile *l = c.listed;
-        const bool asListed = !l || (hex(m_md5) == l->md5 && hex(m_sha1) == l->sha1 && (l->sha256.isEmpty() || hex(m_sha256) == l->sha256));
+        const bool asListed = !l
+            || (hex(m_md5) == l->md5 && hex(m_sha1) == l->sha1 && (l->sha256.isEmpty() || hex(m_sha256) == l->sha256)
+                && (l->size < 0 || c.received == l->size));
         const QString listedText =
             QStringLiteral("%1 bytes served, MD5 %2, not the listed %3").arg(c.received).arg(QString::fromLatin1(hex(m_md5)));
+        if (m_localSize < 0 && l && l->size >= 0 && c.received != l->size) {
+            c.verdict = Verdict::WrongSize;
+            c.detail = QStringLiteral("%1 bytes served, the manifest lists %2").arg(c.received).arg(l->size);
+            return;
+        }
         if (m_localSize < 0) {
             c.verdict = asListed ? Verdict::Same : Verdict::Stale;
             c.detail = l ? listedText.arg(QString::fromLatin1(l->md5)) : QString();
@@ -323,20 +335,29 @@ int Verifier::run()
     QObject::connect(&ticker, &QTimer::timeout, [this]() { progress(); });
     ticker.start(250);
 
-    // The version file alone first, as a launcher asks for it, then what it
-    // reads once the version differs.
-    Check version(QString::fromLatin1(kVersionFile), localFile(QString::fromLatin1(kVersionFile)));
-    Check manifest(QString::fromLatin1(kManifestFile), localFile(QString::fromLatin1(kManifestFile)));
-    const QString signatureName = QString::fromLatin1(signature::kSignatureFile);
-    Check sig(signatureName, localFile(signatureName));
-    version.keepBody = manifest.keepBody = sig.keepBody = true;
+    // In the order launchers ask: the statement (those with the studio's
+    // key), the version file, then what they read once the version differs.
+    const auto control = [this](const char *name) {
+        Check check(QString::fromLatin1(name), localFile(QString::fromLatin1(name)));
+        check.keepBody = true;
+        return check;
+    };
+    Check statement = control(signature::kStatementFile);
+    Check version = control(kVersionFile);
+    Check manifest = control(kManifestFile);
+    Check sig = control(signature::kSignatureFile);
     // Without the publication a signature may be there or not; with it, the
     // publication says which.
-    sig.optional = m_publication.isEmpty();
-    sig.unwanted = !m_publication.isEmpty() && sig.local.isEmpty();
-    m_files = 3;
+    for (Check *detached : {&statement, &sig}) {
+        detached->optional = m_publication.isEmpty();
+        detached->unwanted = !m_publication.isEmpty() && detached->local.isEmpty();
+    }
+    m_files = 4;
+    fetch({&statement});
     fetch({&version});
     fetch({&manifest, &sig});
+    signature::Statement vouched;
+    const bool hasStatement = statement.served && statement.verdict == Verdict::Same && signature::parseStatement(statement.body, vouched);
 
     // The publication's own manifest says what must be served; without it,
     // the served one does.
@@ -350,8 +371,12 @@ int Verifier::run()
         notesListed = notesListed || file.served == notes;
     }
     // The launcher shows the patch notes at every start, listed or not.
-    if (!notesListed && !localFile(notes).isEmpty())
+    const Check *notesCheck = nullptr;
+    if (!notesListed && (!localFile(notes).isEmpty() || (hasStatement && vouched.find(notes)))) {
         entries.insert(entries.begin(), Check(notes, localFile(notes)));
+        entries.front().keepBody = true;
+        notesCheck = &entries.front();
+    }
     QList<Check *> pending;
     for (Check &check : entries)
         pending << &check;
@@ -371,14 +396,14 @@ int Verifier::run()
     if (version.verdict == Verdict::Stale)
         version.detail = QStringLiteral("served \"%1\", the publication has \"%2\"")
                              .arg(QString::fromUtf8(version.body.trimmed()), QString::fromUtf8(readLocal(version.local).trimmed()));
-    for (const Check *check : QList<const Check *>{&version, &manifest, &sig}) {
+    for (const Check *check : {&version, &manifest, &sig, &statement}) {
         if (check->verdict != Verdict::Same)
             note(check->verdict, check->shown, check->detail);
     }
     if (manifest.verdict == Verdict::Same && !listing.problems.isEmpty())
         note(Verdict::Unusable, manifest.shown, listing.problems.join(QStringLiteral("; ")));
-    // A launcher built with this build's key checks the signature; the
-    // publisher does the same.
+    // What a launcher with the studio's key holds the served files to; the
+    // signatures themselves only where this build carries the key.
     if (sig.verdict == Verdict::Same && sig.served) {
         signature::Publication published;
         if (!signature::parse(sig.body, published))
@@ -387,6 +412,27 @@ int Verifier::run()
                  && !signature::verify(signature::publicKeysHex(),
                                        signature::signedMessage(published.sequence, version.body, manifest.body), published.signature))
             note(Verdict::Unusable, sig.shown, QStringLiteral("not signed by a key of this build for the served files"));
+    }
+    if (statement.verdict == Verdict::Same && statement.served) {
+        QStringList why;
+        if (!hasStatement)
+            why << QStringLiteral("not a statement");
+        else if (vouched.expires < QDateTime::currentDateTimeUtc())
+            why << QStringLiteral("expired on ") + vouched.expires.toString(Qt::ISODate);
+        if (hasStatement && signature::enabled()
+            && !signature::verify(signature::publicKeysHex(), signature::statementBody(vouched), vouched.signature))
+            why << QStringLiteral("not signed by a key of this build");
+        for (const Check *check : std::initializer_list<const Check *>{&version, &manifest, notesCheck}) {
+            const signature::CoveredFile *covered = hasStatement && check ? vouched.find(check->shown) : nullptr;
+            if (hasStatement && check && check->served && check != notesCheck && !covered)
+                why << QStringLiteral("does not cover ") + check->shown;
+            else if (covered && check->served
+                     && (covered->size != check->body.size()
+                         || QCryptographicHash::hash(check->body, QCryptographicHash::Sha256).toHex() != covered->sha256))
+                why << QStringLiteral("covers another ") + check->shown;
+        }
+        if (!why.isEmpty())
+            note(Verdict::Unusable, statement.shown, why.join(QStringLiteral("; ")));
     }
     for (const Check &check : entries) {
         if (check.verdict != Verdict::Same)
