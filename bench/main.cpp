@@ -20,13 +20,20 @@
 //      of it; prints the best seconds of each over three rounds. bench/run.sh
 //      --signed runs it with a build without a key and one with, and prints
 //      what the signed checks add as ratios.
+//   f) (in the run of WORKDIR) the studio's check of a live server,
+//      zorvan-publish --verify, against the launcher's first install of the
+//      same publication, both from nginx with the studio's configuration:
+//      the files of b), 2,000 of 32 KiB and one of 512 MiB, as two
+//      publications.
 // Internal modes, run by the bench itself:
 //   zorvan-bench --serve DIR             the loopback server of the run
 //   zorvan-bench --download-one BASE REL a download of figures c and d
 //   zorvan-bench --check-one N           an up-to-date check of figure d
+//   zorvan-bench --first-install BASE    the launcher's run of figure f
 
 #include "baselines.h"
 #include "launcherruns.h"
+#include "publication.h"
 #include "timing.h"
 #include "workload.h"
 
@@ -278,6 +285,43 @@ int runAll(const QString &work)
                  QStringLiteral("ms/MiB"), best, peak, baseline);
     }
 
+    // Each tree published on its own below nginx's "game/", its files
+    // reached through links to the trees of b).
+    out << "f) publication check..." << Qt::endl;
+    struct Published
+    {
+        const bench::Tree &tree;
+        QString name;
+        double verify = 1e9;
+        double install = 1e9;
+    };
+    Published publications[] = {{smallTree, QStringLiteral("small")}, {bigTree, QStringLiteral("big")}};
+    for (const Published &p : publications) {
+        const QString dir = work + QStringLiteral("/www/game/") + p.name;
+        bench::writeFile(dir + QStringLiteral("/version.txt"), "bench\n");
+        bench::writeFile(dir + QStringLiteral("/file_listing.xml"), p.tree.manifest);
+        for (const QString &sub : QDir(served).entryList({p.name + QStringLiteral("-d*")}, QDir::Dirs))
+            QFile::link(served + QLatin1Char('/') + sub, dir + QLatin1Char('/') + sub);
+    }
+    bench::Nginx nginx(work + QStringLiteral("/nginx"), work + QStringLiteral("/www"));
+    for (int i = 0; nginx.running() && i < kRounds; ++i) {
+        for (Published &p : publications) {
+            const QString base = nginx.url() + p.name + QLatin1Char('/');
+            const QString into = QStringLiteral("%1/first-%2-%3").arg(runs, p.name).arg(i);
+            const auto install = [&]() {
+                ::sync();
+                p.install = qMin(p.install, bench::launcherFirstInstall(base, into));
+                if (p.name == QLatin1String("big"))
+                    QDir(into).removeRecursively();
+            };
+            if (i % 2 == 0)
+                install();
+            p.verify = qMin(p.verify, bench::publisherVerify(base));
+            if (i % 2 == 1)
+                install();
+        }
+    }
+
     const double smallMiB = double(smallTree.bytes) / kMiB;
     const double bigMiB = double(bigTree.bytes) / kMiB;
     out << "\nbest of " << kRounds << " rounds each\n";
@@ -306,6 +350,24 @@ int runAll(const QString &work)
                .arg(QStringLiteral("baseline"), 10)
                .arg(QStringLiteral("ratio"), 7);
     out << scaleTable;
+    if (!nginx.running()) {
+        out << "\nf) skipped: nginx is not installed (apt-get install nginx-light)\n";
+    } else {
+        // Both fetch every byte; the check also computes MD5 and SHA-1 of
+        // each, which bounds it on a large file.
+        out << "\nf) the studio's check against the launcher's first install of the same publication from nginx, best of " << kRounds
+            << "\n";
+        out << QStringLiteral("%1 %2 %3 %4  %5\n")
+                   .arg(QStringLiteral("figure"), -34)
+                   .arg(QStringLiteral("--verify"), 10)
+                   .arg(QStringLiteral("install"), 10)
+                   .arg(QStringLiteral("ratio"), 7)
+                   .arg(QStringLiteral("target"));
+        out << row(QStringLiteral("f) 2000 x 32 KiB, s"), publications[0].verify, publications[0].install,
+                   publications[0].verify / publications[0].install, QStringLiteral("<= 0.50"));
+        out << row(QStringLiteral("f) 1 x 512 MiB, s"), publications[1].verify, publications[1].install,
+                   publications[1].verify / publications[1].install, QStringLiteral("<= 2.00  (MD5 and SHA-1 of every byte)"));
+    }
     out.flush();
     return 0;
 }
@@ -364,6 +426,10 @@ int main(int argc, char **argv)
     if (args.size() == 4 && args.at(1) == QLatin1String("--download-one")) {
         bench::silenceLauncherLog();
         return bench::downloadOnceReportingMemory(args.at(2), args.at(3));
+    }
+    if (args.size() == 3 && args.at(1) == QLatin1String("--first-install")) {
+        bench::silenceLauncherLog();
+        return bench::firstInstall(args.at(2));
     }
     if (args.size() == 2 && args.at(1) == QLatin1String("--sync-one")) {
         bench::silenceLauncherLog();

@@ -1,6 +1,8 @@
-// The real launcher binary against a private nginx on 127.0.0.1: a first
-// install and a new version; SIGKILLs during a synchronisation, each followed
-// by a restart; the swap of its own executable under Xvfb.
+// The real launcher binary against a private nginx on 127.0.0.1, set up as
+// tools/server/nginx-update.conf says: a first install and a new version;
+// an upload stopped after each of its steps; SIGKILLs during a
+// synchronisation, each followed by a restart; the swap of its own
+// executable under Xvfb.
 
 #include "support/e2e.h"
 
@@ -24,6 +26,8 @@ private slots:
     void initTestCase();
     void cleanupTestCase() { m_nginx.terminate(), m_nginx.waitForFinished(); }
     void firstInstallThenNewVersion();
+    void interruptedUpload_data();
+    void interruptedUpload();
     void killedSynchronisationsConverge();
     void selfUpdateStartsTheNewBuild();
 
@@ -37,10 +41,10 @@ private:
     quint16 m_port = 0;
 };
 
-// nginx serves "www/game/" as the update server, "*.big" files there at
-// 4 MiB/s (so that a test can act during a transfer), and "game/moved/REST"
-// as a 301 to "/store/REST"; one process in the foreground, every path in
-// the private directory.
+// nginx serves "www/game/" as the update server with the studio's
+// configuration, "*.big" files at 4 MiB/s (so that a test can act during a
+// transfer), and "game/moved/REST" as a 301 to "/store/REST"; one process
+// in the foreground, every path in the private directory.
 void NginxEndToEndTest::initTestCase()
 {
     if (!QFile::exists("/usr/sbin/nginx"))
@@ -56,9 +60,10 @@ void NginxEndToEndTest::initTestCase()
 events { }
 http { default_type application/octet-stream; absolute_redirect off; log_format e2e '$request_completion $status $request_uri'; access_log %1/access.log e2e;
   client_body_temp_path %1/t1; proxy_temp_path %1/t2; fastcgi_temp_path %1/t3; uwsgi_temp_path %1/t4; scgi_temp_path %1/t5;
-  server { listen 127.0.0.1:%2; root %1/www; location /game/ { location ~ \.big$ { limit_rate 4m; } }
+  map $uri $rate { ~\.big$ 4m; default 0; } limit_rate $rate;
+  server { listen 127.0.0.1:%2; root %1/www; include "%3/tools/server/nginx-update.conf";
            location /game/moved/ { rewrite ^/game/moved/(.*)$ /store/$1 permanent; } } })")
-                      .arg(m_dir.path(), QString::number(m_port))
+                      .arg(m_dir.path(), QString::number(m_port), ZORVAN_SOURCE_DIR)
                       .toUtf8());
         m_nginx.start("/usr/sbin/nginx", {"-p", m_dir.path() + '/', "-c", m_dir.filePath("nginx.conf"), "-e", m_dir.filePath("error.log")});
         m_nginx.waitForStarted(5000);
@@ -144,6 +149,92 @@ void NginxEndToEndTest::firstInstallThenNewVersion()
         QCOMPARE(log.count(time), log.count('\n'));
         QCOMPARE(log.remove(time), run.log());
     }
+}
+
+// The studio's upload into the served directory, stopped after one of its
+// steps, then completed. A launcher that runs meanwhile, from the version
+// before or an older one, records the new version only with every file of
+// it, and none does before the version file changes; each reaches the new
+// version file for file at its first run after the upload. The check of
+// the live server names what differs from the publication at each point;
+// "by hand" leaves a stale, a cut-short and a missing file, as a copy in
+// place would, before the version file changes.
+void NginxEndToEndTest::interruptedUpload_data()
+{
+    QTest::addColumn<QString>("stopAfter");
+    QTest::addColumn<QByteArray>("from");
+    QTest::addColumn<bool>("byHand");
+    QTest::addColumn<QStringList>("differences");
+    for (const char *from : {"1.0\n", "0.9\n"}) {
+        const auto row = [&](const char *stop, bool byHand, const QStringList &differences) {
+            QTest::addRow("%s%s, from %.3s", byHand ? "by hand, " : "", *stop ? stop : "complete", from)
+                << stop << QByteArray(from) << byHand << differences;
+        };
+        row("files", false, {"stale: version.txt", "stale: file_listing.xml", "stale: " + kNotes});
+        row("notes", false, {"stale: version.txt", "stale: file_listing.xml"});
+        row("manifest", false, {"stale: version.txt"});
+        row("", false, {});
+        row("manifest", true, {"stale: version.txt", "cut short: Data/Map.dat", "missing: Data/New/added.dat", "stale: Game.exe"});
+    }
+}
+
+void NginxEndToEndTest::interruptedUpload()
+{
+    QFETCH(QString, stopAfter);
+    QFETCH(QByteArray, from);
+    QFETCH(bool, byHand);
+    QFETCH(QStringList, differences);
+    const FileMap older{{"Game.exe", "game 0.9"}, {"Data/Map.dat", QByteArray(70000, 'o')}, {"Data/same.dat", "same"}};
+    FileMap previous = older;
+    previous["Game.exe"] = "game 1.0";
+    previous["Data/Map.dat"] = QByteArray(80000, 'p');
+    FileMap next = previous;
+    next["Game.exe"] = "game 2.0, larger";
+    next["Data/Map.dat"] = QByteArray(90000, 'n');
+    next["Data/New/added.dat"] = "added";
+    publish("1.0\n", previous);
+    QTemporaryDir publication;
+    writeTree(publication.path(), release("2.0\n", next));
+    const QString served = m_dir.filePath("www/game/");
+    const auto upload = [&](const QString &stop) {
+        return ::publish(QStringList{"--upload", publication.path(), served}
+                         + (stop.isEmpty() ? QStringList() : QStringList{"--stop-after", stop}))
+                   .first
+            == 0;
+    };
+    // The lines of the check without their details, and its exit code when
+    // it does not match them.
+    const auto verify = [&] {
+        const QPair<int, QString> run = ::publish({"--verify", baseUrl(), publication.path()}, true);
+        QStringList found;
+        for (const QString &line : run.second.split('\n', Qt::SkipEmptyParts))
+            found << line.section(" (", 0, 0);
+        return (run.first == 0) == found.isEmpty() ? found : found << QString("exit code %1").arg(run.first);
+    };
+    const auto launcherRun = [&](const Installation &install) {
+        LauncherRun run(install, baseUrl());
+        return run.start() && run.waitForEndOfRun();
+    };
+    Installation install(from == "1.0\n" ? synchronised("1.0\n", previous) : synchronised("0.9\n", older));
+
+    QVERIFY(upload(stopAfter));
+    if (byHand) {
+        writeFile(served + "Game.exe", previous["Game.exe"]);
+        writeFile(served + "Data/Map.dat", next["Data/Map.dat"].left(40000));
+        QVERIFY(QFile::remove(served + "Data/New/added.dat"));
+    }
+    QVERIFY(launcherRun(install));
+    const FileMap meanwhile = install.files();
+    if (meanwhile.value("localversion.txt") == "2.0\n")
+        QCOMPARE(meanwhile, synchronised("2.0\n", next));
+    QCOMPARE(meanwhile.value("localversion.txt"), QByteArray(stopAfter.isEmpty() ? "2.0\n" : "1.0\n"));
+    QCOMPARE(verify(), differences);
+
+    QVERIFY(upload(QString()));
+    QCOMPARE(verify(), QStringList());
+    QVERIFY(launcherRun(install));
+    QCOMPARE(install.files(), synchronised("2.0\n", next));
+    QVERIFY(install.aloneInParent());
 }
 
 // Killed a delay after the Nth debug line that starts with a prefix, or, with

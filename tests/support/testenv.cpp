@@ -114,13 +114,13 @@ QByteArray manifestFor(const QList<QPair<QString, QByteArray>> &files)
     return xml + "</Files>\n";
 }
 
-QPair<int, QString> publish(const QStringList &args)
+QPair<int, QString> publish(const QStringList &args, bool outputOnly)
 {
     QProcess tool;
     tool.start(QStringLiteral(ZORVAN_BUILD_DIR "/tools/publish/zorvan-publish"), args);
     if (!tool.waitForFinished(30000) || tool.exitStatus() != QProcess::NormalExit)
         return {-1, QString()};
-    return {tool.exitCode(), QString::fromUtf8(tool.readAllStandardOutput() + tool.readAllStandardError())};
+    return {tool.exitCode(), QString::fromUtf8(tool.readAllStandardOutput() + (outputOnly ? QByteArray() : tool.readAllStandardError()))};
 }
 
 QStringList texts(const QSignalSpy &spy)

@@ -85,8 +85,9 @@ const QString kManifest = QStringLiteral("Downloading  file_listing.xml...");
 const QString kFinished = QStringLiteral("Update finished. You have the latest version.");
 
 // The studio's publisher run with `args`: its exit code and output
-// (standard output, then standard error); -1 when it did not end.
-QPair<int, QString> publish(const QStringList &args);
+// (standard output, then standard error unless `outputOnly`); -1 when it
+// did not end.
+QPair<int, QString> publish(const QStringList &args, bool outputOnly = false);
 
 // A manifest with one "File" per (relative path, content), as published.
 QByteArray manifestFor(const QList<QPair<QString, QByteArray>> &files);

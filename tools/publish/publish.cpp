@@ -1,6 +1,8 @@
 // zorvan-publish GAME_DIR [--set-version TEXT | --bump-version]
 //                [--sign KEY [--valid-days N | --expires YYYY-MM-DDTHH:MM:SSZ]]
 // zorvan-publish --generate-key KEY
+// zorvan-publish --upload GAME_DIR SERVED_DIR [--stop-after files|notes|manifest]
+// zorvan-publish --verify BASE_URL [GAME_DIR]
 //
 // Writes GAME_DIR/file_listing.xml, the manifest the launcher reads: one
 // "File" element per file of the build, its Path under the server's game
@@ -15,6 +17,9 @@
 // for launchers built before the statement.
 // --generate-key writes a new secret key to KEY and its public half to
 // KEY.pub, and prints the public half.
+// --upload copies a publication into the directory a live server serves,
+// in the order that keeps players safe (upload.h); --verify checks what a
+// live server, or a CDN in front of it, hands to players (verify.h).
 // Bad input (an unreadable file, a name the launcher cannot place, a link
 // leading out of the build) is refused and nothing is written.
 //
@@ -25,6 +30,8 @@
 #include "manifestxml.h"
 #include "naming.h"
 #include "signing.h"
+#include "upload.h"
+#include "verify.h"
 #include "versionbump.h"
 
 #include "updater/serverurls.h"
@@ -43,7 +50,9 @@ namespace {
 
 const char *const kUsage = "usage: zorvan-publish GAME_DIR [--set-version TEXT | --bump-version]\n"
                            "                      [--sign KEY [--valid-days N | --expires YYYY-MM-DDTHH:MM:SSZ]]\n"
-                           "       zorvan-publish --generate-key KEY";
+                           "       zorvan-publish --generate-key KEY\n"
+                           "       zorvan-publish --upload GAME_DIR SERVED_DIR [--stop-after files|notes|manifest]\n"
+                           "       zorvan-publish --verify BASE_URL [GAME_DIR]";
 const char *const kNotesFile = "Notes des mises à jour.txt";
 constexpr int kDefaultValidDays = 30;
 
@@ -159,6 +168,11 @@ int main(int argc, char **argv)
         QTextStream(stdout) << publicHex << Qt::endl;
         return 0;
     }
+    if (args.value(0) == QLatin1String("--verify") && (args.size() == 2 || args.size() == 3))
+        return publish::verifyServer(args.at(1), args.value(2));
+    if (args.value(0) == QLatin1String("--upload")
+        && (args.size() == 3 || (args.size() == 5 && args.at(3) == QLatin1String("--stop-after") && publish::isUploadStep(args.at(4)))))
+        return publish::uploadPublication(args.at(1), args.at(2), args.value(4));
     QString keyPath, validDays, expires;
     if (!takeOption(args, QStringLiteral("--sign"), &keyPath) || !takeOption(args, QStringLiteral("--valid-days"), &validDays)
         || !takeOption(args, QStringLiteral("--expires"), &expires) || (keyPath.isNull() && !(validDays.isNull() && expires.isNull())))
