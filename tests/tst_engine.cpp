@@ -2,6 +2,8 @@
 // whole-file replacement under them, whole update runs (version check, manifest,
 // Repair, self-update), and the manifest that the studio's publisher writes.
 
+#include "platform/fileops_p.h"
+#include "platform/lifecycle.h"
 #include "platform/replacefile.h"
 #include "support/catalogue.h"
 #include "support/debuglines.h"
@@ -10,6 +12,7 @@
 #include "updater/gameupdater.h"
 #include "updater/paths.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -19,6 +22,7 @@
 using Behaviour = LoopbackHttpServer::Behaviour;
 using Strategy = platform::FileReplacement::Strategy;
 using Kind = platform::FileReplacement::Kind;
+using Try = platform::Try;
 Q_DECLARE_METATYPE(Strategy)
 Q_DECLARE_METATYPE(Kind)
 
@@ -232,6 +236,61 @@ private slots:
         QFETCH(QString, path);
         QFETCH(bool, inside);
         QCOMPARE(paths::staysInside(path), inside);
+    }
+
+    // Waiting for a file another program holds, on every system: `busy`
+    // refusals (-1: all) before success, none before a failure. The waits
+    // serve events, the patience bounds them, a quit request ends them.
+    void persistence_data()
+    {
+        QTest::addColumn<int>("busy");
+        QTest::addColumn<int>("patienceMs");
+        QTest::addColumn<bool>("quit");
+        QTest::newRow("lets go after three tries") << 3 << 10000 << false;
+        QTest::newRow("fails at once") << 0 << 10000 << false;
+        QTest::newRow("held past the patience") << -1 << 300 << false;
+        QTest::newRow("quit while waiting") << -1 << 10000 << true;
+    }
+
+    void persistence()
+    {
+        QFETCH(int, busy);
+        QFETCH(int, patienceMs);
+        QFETCH(bool, quit);
+        QObject context;
+        bool served = false;
+        QTimer::singleShot(0, &context, [&] { served = true; });
+        if (quit)
+            QTimer::singleShot(100, &context, &QCoreApplication::quit);
+        int tries = 0;
+        QElapsedTimer clock;
+        clock.start();
+        const Try last = platform::persist(QDeadlineTimer(patienceMs), [&] {
+            return ++tries <= busy || busy < 0 ? Try::Busy : busy ? Try::Done : Try::Failed;
+        });
+        QCOMPARE(int(last), int(busy < 0 ? Try::Busy : busy ? Try::Done : Try::Failed));
+        QCOMPARE(clock.elapsed() >= patienceMs, busy < 0 && !quit);
+        QCOMPARE(served, tries > 1);
+        QCOMPARE(tries == busy + 1, busy >= 0);
+        QCOMPARE(lifecycle::quitRequested(), quit);
+        clearQuitRequest();
+    }
+
+    // Every call of the system gets an absolute path with "\\?\" in front.
+    void systemPaths()
+    {
+#ifdef Q_OS_WIN
+        TempInstallation install;
+        const QString deep = QString(150, 'd') + "/" + QString(150, 'e') + ".dat";
+        const QString prefixed = "\\\\?\\Q:\\a\\..\\b";
+        const auto form = [](const QString &path) { return QString::fromStdWString(platform::fileops::systemPath(path)); };
+        QCOMPARE(form(deep), "\\\\?\\" + QDir::toNativeSeparators(install.absolute(deep)));
+        QCOMPARE(form("Q:x/y"), QString("\\\\?\\Q:\\x\\y")); // drive-relative
+        QCOMPARE(form("//server/share/x"), QString("\\\\?\\UNC\\server\\share\\x"));
+        QCOMPARE(form(prefixed), prefixed);
+#else
+        QSKIP("Windows' own path form");
+#endif
     }
 
     // Every manager runs a network thread until it is disposed of; a run of
