@@ -1,8 +1,8 @@
 #include "platform/executableswap.h"
 
+#include "platform/fileops_p.h"
 #include "platform/replacefile.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 #include <windows.h>
@@ -11,9 +11,9 @@ namespace platform {
 
 bool swapExecutable(const QString &current, const QString &fresh, const QString &previous)
 {
-    const std::wstring currentPath = QDir::toNativeSeparators(current).toStdWString();
-    const std::wstring freshPath = QDir::toNativeSeparators(fresh).toStdWString();
-    const std::wstring previousPath = QDir::toNativeSeparators(previous).toStdWString();
+    const std::wstring currentPath = fileops::systemPath(current);
+    const std::wstring freshPath = fileops::systemPath(fresh);
+    const std::wstring previousPath = fileops::systemPath(previous);
     flushFile(fresh);
     // Without MOVEFILE_REPLACE_EXISTING the rename fails when `previous`
     // exists: a build still running from it keeps its file.

@@ -4,11 +4,12 @@
 // over, MoveFileExW otherwise. NTFS journals the rename but not the data, so
 // without the flush a power cut could leave the new name on a file of zeros;
 // each file is therefore flushed before it takes its name, and there is
-// nothing left to flush later.
+// nothing left to flush later. Every path reaches the system in its
+// "\\?\" form (fileops::systemPath), so that no length limit applies.
 
+#include "platform/fileops_p.h"
 #include "platform/replacefile_p.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
@@ -19,10 +20,7 @@ namespace replacefile {
 
 namespace {
 
-std::wstring nativePath(const QString &path)
-{
-    return QDir::toNativeSeparators(path).toStdWString();
-}
+using fileops::systemPath;
 
 QString temporaryName(const QString &target)
 {
@@ -75,7 +73,7 @@ public:
     {
         close();
         if (!m_name.isEmpty())
-            DeleteFileW(nativePath(m_name).c_str());
+            DeleteFileW(systemPath(m_name).c_str());
     }
 
     bool append(const char *data, qint64 size) override { return writeAll(m_handle, data, size); }
@@ -83,7 +81,7 @@ public:
     qint64 readAt(qint64 offset, char *buffer, qint64 size) override
     {
         if (m_handle == INVALID_HANDLE_VALUE)
-            m_handle = CreateFileW(nativePath(m_name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+            m_handle = CreateFileW(systemPath(m_name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                    nullptr);
         if (m_handle == INVALID_HANDLE_VALUE)
             return -1;
@@ -137,7 +135,7 @@ public:
         if (m_handle != INVALID_HANDLE_VALUE)
             CloseHandle(m_handle);
         if (!m_temporary.isEmpty())
-            DeleteFileW(nativePath(m_temporary).c_str());
+            DeleteFileW(systemPath(m_temporary).c_str());
     }
 
     bool commit(Content &content) override
@@ -169,8 +167,8 @@ private:
     // bits the new file is to have; GetLastError() tells why not.
     bool name(const QString &source)
     {
-        const std::wstring target = nativePath(m_target);
-        const std::wstring temporary = nativePath(source);
+        const std::wstring target = systemPath(m_target);
+        const std::wstring temporary = systemPath(source);
         const DWORD previous = GetFileAttributesW(target.c_str());
         bool named = false;
         if (previous != INVALID_FILE_ATTRIBUTES && m_bits.keepTarget)
@@ -235,7 +233,7 @@ private:
 Entry inspect(const QString &path)
 {
     Entry entry;
-    const std::wstring name = nativePath(path);
+    const std::wstring name = systemPath(path);
     const DWORD attributes = GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return entry;
@@ -271,7 +269,7 @@ std::unique_ptr<Writer> beside(const QString &target, const Bits &bits, FileRepl
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString name = temporaryName(target);
-        const HANDLE handle = CreateFileW(nativePath(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE handle = CreateFileW(systemPath(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE)
             return std::make_unique<BesideWriter>(target, bits, name, handle);
         const DWORD error = GetLastError();
@@ -292,7 +290,7 @@ std::unique_ptr<Incoming> incoming(const QString &directory, const QString &hint
     const QString stem = directory + QLatin1Char('/') + (hint.isEmpty() ? QStringLiteral("download") : hint);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString name = temporaryName(stem);
-        const HANDLE handle = CreateFileW(nativePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+        const HANDLE handle = CreateFileW(systemPath(name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE)
             return std::make_unique<WinIncoming>(name, handle);
@@ -306,7 +304,7 @@ std::unique_ptr<Incoming> incoming(const QString &directory, const QString &hint
 std::unique_ptr<Writer> inPlace(const QString &target)
 {
     const HANDLE handle =
-        CreateFileW(nativePath(target).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        CreateFileW(systemPath(target).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
@@ -325,7 +323,7 @@ bool hasUnflushedReplacements()
 bool flushFile(const QString &path)
 {
     const HANDLE handle =
-        CreateFileW(replacefile::nativePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        CreateFileW(fileops::systemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;

@@ -156,16 +156,16 @@ void WindowsEndToEndTest::selfUpdate_data()
 // "Zorvan Lumeth.exe". The new build deletes "Launcher_old.exe" at its
 // start. With "Launcher_old.exe" held open, nothing is renamed, the same
 // build restarts, fails the same way and shows its box again;
-// "Launcher_new.exe" stays.
+// "Launcher_new.exe" stays. One path is over 300 characters long.
 void WindowsEndToEndTest::selfUpdate()
 {
     QFETCH(bool, oldBuildHeld);
 
     WindowsInstallation install;
     install.write("Saves/Zorvan_Party-1", "the player's save");
-    const FileMap game{{"Game.exe", "the game"},
-                       {"Données/Maps/deep/écran d'accueil 1.txt", "accents\n"},
-                       {"Launcher_new.exe", m_launcher + "\nnew build\n"}};
+    const QString nested = "Données/Maps/" + QString(120, 'd') + "/" + QString(120, 'e') + "/écran d'accueil 1.txt";
+    const FileMap game{{"Game.exe", "the game"}, {nested, "accents\n"}, {"Launcher_new.exe", m_launcher + "\nnew build\n"}};
+    QVERIFY(install.file(nested).size() > 300);
     const ServedTree served;
     writeTree(served.path(), release("2.0\n", game));
     updateServer().clearRequests();
@@ -188,8 +188,8 @@ void WindowsEndToEndTest::selfUpdate()
     QVERIFY2(QTest::qWaitFor([&] { return !run.running() || (box = windowOf(run.pid, true)) != nullptr; }, 120000), qPrintable(run.log()));
 
     QCOMPARE(updateServer().requests(),
-             QStringList({"/game/" + kNotes, "/game/version.txt", "/game/file_listing.xml", "/game/Données/Maps/deep/écran d'accueil 1.txt",
-                          "/game/Game.exe", "/game/Launcher_new.exe"}));
+             QStringList({"/game/" + kNotes, "/game/version.txt", "/game/file_listing.xml", "/game/" + nested, "/game/Game.exe",
+                          "/game/Launcher_new.exe"}));
     FileMap expected = synchronised("2.0\n", game);
     expected.insert("Saves/Zorvan_Party-1", "the player's save");
     if (oldBuildHeld) {
