@@ -228,6 +228,19 @@ private:
     HANDLE m_handle;
 };
 
+// Whether the reparse point at `name` is a link to follow: a symbolic link
+// or a junction. OneDrive's placeholders and files the system compressed
+// carry other tags and are ordinary files and directories.
+bool isLink(const std::wstring &name)
+{
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(name.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return true; // unreadable: not written through, as before
+    FindClose(search);
+    return found.dwReserved0 == IO_REPARSE_TAG_SYMLINK || found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT;
+}
+
 } // namespace
 
 Entry inspect(const QString &path)
@@ -237,7 +250,7 @@ Entry inspect(const QString &path)
     const DWORD attributes = GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return entry;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && isLink(name))
         entry.type = Entry::Type::Link;
     else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         entry.type = Entry::Type::Directory;
@@ -249,7 +262,7 @@ Entry inspect(const QString &path)
     // open without sharing (the running game's, say) or a read-only one
     // cannot.
     const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                                      OPEN_EXISTING, 0, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         entry.writable = !(attributes & FILE_ATTRIBUTE_READONLY);
         BY_HANDLE_FILE_INFORMATION information;
