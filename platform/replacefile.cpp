@@ -138,8 +138,9 @@ struct FileReplacement::State
 
     std::unique_ptr<replacefile::Writer> openNewFile() const
     {
-        const Entry::Type type = replacefile::inspect(path).type;
-        if (type == Entry::Type::Directory)
+        // A deletion fails on these, and the copy then finds the file in its way.
+        const Entry entry = replacefile::inspect(path);
+        if (entry.type == Entry::Type::Directory || !entry.removable)
             return nullptr;
         replacefile::Bits bits;
         bits.given = permissions;

@@ -53,7 +53,8 @@ public:
         // - a symbolic link at the path is itself replaced; whatever it led
         //   to stays as it was;
         // - further hard links keep the previous content;
-        // - a read-only file is replaced when its directory allows it;
+        // - a read-only file is replaced when its directory allows it, except
+        //   on Windows, which deletes no read-only file: open() fails there;
         // - the new file has the bits given to setPermissions(), else the
         //   usual ones of a new file;
         // - a directory at the path, or a directory where no file can be

@@ -20,6 +20,9 @@ struct Entry
     Type type = Type::Missing;
     bool writable = false; // the user may open the file for writing
     int hardLinks = 0;     // names of the file
+    // A deletion would remove it as far as the file itself goes (Windows
+    // deletes no read-only file); the directory may still refuse.
+    bool removable = true;
 };
 Entry inspect(const QString &path);
 

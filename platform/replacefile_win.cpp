@@ -174,18 +174,8 @@ private:
         if (previous != INVALID_FILE_ATTRIBUTES && m_bits.keepTarget)
             named = ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
                                  REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr);
-        if (!named) {
-            // A read-only file gives way to a new one as a deletion would
-            // remove it; it keeps its attribute if the rename fails.
-            const bool readOnly = previous != INVALID_FILE_ATTRIBUTES && (previous & FILE_ATTRIBUTE_READONLY);
-            if (readOnly)
-                SetFileAttributesW(target.c_str(), previous & ~DWORD(FILE_ATTRIBUTE_READONLY));
+        if (!named)
             named = MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-            const DWORD error = GetLastError();
-            if (!named && readOnly)
-                SetFileAttributesW(target.c_str(), previous);
-            SetLastError(error);
-        }
         if (!named)
             return false;
         // Windows has one permission bit a file can carry: read-only.
@@ -250,6 +240,7 @@ Entry inspect(const QString &path)
     const DWORD attributes = GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return entry;
+    entry.removable = !(attributes & FILE_ATTRIBUTE_READONLY);
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && isLink(name))
         entry.type = Entry::Type::Link;
     else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
