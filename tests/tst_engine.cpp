@@ -4,7 +4,7 @@
 
 #include "platform/fileops_p.h"
 #include "platform/lifecycle.h"
-#include "platform/replacefile.h"
+#include "platform/replacefile_p.h"
 #include "support/catalogue.h"
 #include "support/debuglines.h"
 #include "support/fsfixtures.h"
@@ -72,6 +72,7 @@ private slots:
     }
     // Every text the cases showed was looked up where the translators expect it.
     void cleanupTestCase() { QCOMPARE(m_catalogue.misplaced(), QStringList()); }
+    void cleanup() { platform::limitPatienceForTests(0), platform::replacefile::failRenamesForTests(0, 0); }
 
     // `done` of 8 entries, 0 for the one-argument download. `local`: what
     // lies where the file goes beforehand: an older "file", a "directory", a
@@ -127,6 +128,13 @@ private slots:
             {"Downloading (37.50%) Map.dat...", "Download error (006). Local version available."}, {});
         row("game file, unwritable, 007", "Data/Map.dat", Behaviour::Serve, "map", 8, "directory",
             {map100, "Error when opening file (007). Local version available."}, map.mid(0, 2));
+        // Held past the patience, without delete sharing (Windows): 007, or
+        // written in place where the holder lets others write (fopen).
+        const QStringList game{"Vérification de : ", "Chemin vers le fichier : Game.exe", "Ecriture de Game.exe"};
+        const QString game100 = "Downloading (100.00%) Game.exe...";
+        row("game file, held past the patience, 007", "Game.exe", Behaviour::Serve, "new", 8, "held",
+            {game100, "Error when opening file (007). Local version available."}, game.mid(0, 2));
+        row("game file, held by a game sharing writes", "Game.exe", Behaviour::Serve, "new", 8, "held sharing writes", {game100}, game);
         // The server answers the URL it normalises; the file may not land there.
         row("game file, climbs out, 007", "../{outside}/Map.dat", Behaviour::Serve, "map", 8, "",
             {map100, "Error when opening file (007). Local version available."},
@@ -155,10 +163,14 @@ private slots:
             served.write(Behaviour(behaviour) == Behaviour::Redirect ? "moved/elsewhere.txt" : relative, body);
         updateServer().setBehaviour("/game/" + relative, Behaviour(behaviour), "/game/moved/elsewhere.txt");
         const QString directory = QFileInfo(relative).path();
-        if (local == "file" || local == "hard link" || local == "file in read-only directory")
+        if (local == "file" || local == "hard link" || local == "file in read-only directory" || local.startsWith("held"))
             install.write(relative, older);
         else if (local == "directory")
             install.write(relative + "/keep", "kept");
+        const fsfixtures::HeldFile held(local.startsWith("held") ? relative : QString(), local.endsWith("writes"));
+        if (local.startsWith("held") && !held.active())
+            QSKIP("files have no share modes here");
+        platform::limitPatienceForTests(300);
         if (local == "hard link")
             QVERIFY(fsfixtures::hardLink(relative, relative + ".bak"));
         if (local.contains("link") && local != "hard link" && !fsfixtures::symbolicLinksAvailable())
@@ -355,6 +367,12 @@ private slots:
         row("new file, hard link", Strategy::Automatic, Kind::NewFile, "hard link", false);
         row("read-only directory, full disk", Strategy::Automatic, Kind::Overwrite, "read-only directory", true);
         row("new file, read-only directory", Strategy::Automatic, Kind::NewFile, "read-only directory", false);
+        // ReplaceFileW refused three times (Windows), the files left as Microsoft
+        // documents for each error; then past the patience.
+        row("ReplaceFileW 1175", Strategy::Automatic, Kind::Overwrite, "ReplaceFileW 1175 3", false);
+        row("ReplaceFileW 1176", Strategy::Automatic, Kind::Overwrite, "ReplaceFileW 1176 3", false);
+        row("ReplaceFileW 1177", Strategy::Automatic, Kind::Overwrite, "ReplaceFileW 1177 3", false);
+        row("ReplaceFileW past the patience", Strategy::Automatic, Kind::Overwrite, "ReplaceFileW 1175 1000", false);
     }
 
     void replacement()
@@ -380,10 +398,17 @@ private slots:
         const ReadOnlyDirectory locked(layout == "read-only directory" ? dir.path() : QString());
         if (layout == "read-only directory" && !locked.active())
             QSKIP("cannot make a directory read-only here");
+        const int faults = layout.section(' ', 2).toInt();
+#ifndef Q_OS_WIN
+        if (faults)
+            QSKIP("Windows' own call");
+#endif
+        platform::replacefile::failRenamesForTests(layout.section(' ', 1, 1).toULong(), faults);
+        platform::limitPatienceForTests(faults > 100 ? 300 : 0);
         const QStringList names = snapshot(dir.path()).keys();
         const QByteArray content(100 * 1024, 'n');
         const bool opens = kind == Kind::Overwrite || layout != "read-only directory";
-        const bool committed = opens && !fullDisk;
+        const bool committed = opens && !fullDisk && faults < 100;
         platform::flushReplacedFiles();
         {
             platform::FileReplacement file(target, kind, strategy);
@@ -627,6 +652,8 @@ private slots:
         QTest::newRow("previous build still there") << "equal" << true << "blocking" << true << equal;
         QTest::newRow("no new build") << "equal" << false << "deleted" << true << equal;
         QTest::newRow("no launcher executable") << "equal" << true << "" << false << equal;
+        // A scanner holds the new build past the patience (Windows).
+        QTest::newRow("new build held past the patience") << "equal" << true << "held" << true << equal;
     }
 
     void selfUpdate()
@@ -641,12 +668,13 @@ private slots:
         // Stand-ins for the builds, each leaving a mark when started.
         const QByteArray oldBytes = "#!/bin/sh\n: > started-by-old\n";
         const QByteArray newBytes = "#!/bin/sh\n: > started-by-new\n";
-        const bool blocked = leftover == "blocking";
-        const QString leftoverFile = blocked ? "Launcher_old.exe/busy" : "Launcher_old.exe";
+        const bool held = leftover == "held";
+        const bool blocked = leftover == "blocking" || held;
+        const QString leftoverFile = leftover == "blocking" ? "Launcher_old.exe/busy" : "Launcher_old.exe";
         if (running)
             install.write("Zorvan Lumeth.exe", oldBytes);
         install.write("localversion.txt", "2.0\n");
-        if (!leftover.isEmpty())
+        if (!leftover.isEmpty() && !held)
             install.write(leftoverFile, "older");
         served.write("version.txt", road == "delivered" ? "3.0\n" : "2.0\n");
         if (road == "009")
@@ -655,6 +683,10 @@ private slots:
         served.write("file_listing.xml", manifestFor({{"Launcher_new.exe", newBytes}}));
         if (newBuild && road != "delivered")
             install.write("Launcher_new.exe", newBytes);
+        const fsfixtures::HeldFile scanner(held ? "Launcher_new.exe" : "", false);
+        if (held && !scanner.active())
+            QSKIP("files have no share modes here");
+        platform::limitPatienceForTests(held ? 300 : 0);
         ScriptedDialogs dialogs;
 
         const UpdateRun run = runUpdate();
@@ -663,7 +695,7 @@ private slots:
         QCOMPARE(run.statuses, statuses);
         QCOMPARE(install.read("Zorvan Lumeth.exe"), swapped ? newBytes : oldBytes);
         QCOMPARE(install.exists("Launcher_new.exe"), blocked);
-        QCOMPARE(install.read(leftoverFile), QByteArray(blocked ? "older" : swapped && running ? oldBytes : ""));
+        QCOMPARE(install.read(leftoverFile), QByteArray(blocked && !held ? "older" : swapped && running ? oldBytes : ""));
         QCOMPARE(run.quit, newBuild);
         QCOMPARE(dialogs.calls,
                  newBuild ? QStringList{"message|A new launcher update is available. The program will restart."} : QStringList());
