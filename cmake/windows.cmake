@@ -47,6 +47,8 @@ function(zorvan_windows_launcher target)
     set(ZORVAN_ICON ${PROJECT_SOURCE_DIR}/resources/icon.ico)
     set(ZORVAN_MANIFEST ${PROJECT_SOURCE_DIR}/platform/windows/launcher.manifest)
     configure_file(${PROJECT_SOURCE_DIR}/platform/windows/launcher.rc.in ${CMAKE_CURRENT_BINARY_DIR}/launcher.rc @ONLY)
+    # The resource compiler's inclusions are not scanned: a changed manifest or icon must rebuild it.
+    set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/launcher.rc PROPERTIES OBJECT_DEPENDS "${ZORVAN_ICON};${ZORVAN_MANIFEST}")
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/launcher.rc)
     # The resource compiler reads both, but CMake's scan of the .rc file
     # sees only its #include lines: without this a new icon never reached

@@ -1,5 +1,6 @@
 #include "platform/replacefile.h"
 
+#include "platform/fileops.h"
 #include "platform/replacefile_p.h"
 
 #include <QDir>
@@ -27,6 +28,18 @@ QString followLinks(const QString &path)
         current = QDir::isAbsolutePath(target) ? target : QFileInfo(current).path() + QLatin1Char('/') + target;
     }
     return QString();
+}
+
+// What lies at `path` once a program that held it (a virus scanner reading
+// it) has let go; still busy when it held it past the patience.
+Entry settled(const QString &path)
+{
+    Entry entry;
+    persist(patience(kFilePatienceMs), [&] {
+        entry = replacefile::inspect(path);
+        return entry.busy ? Try::Busy : Try::Done;
+    });
+    return entry;
 }
 
 // A body held in memory.
@@ -119,7 +132,12 @@ struct FileReplacement::State
         const QString target = followLinks(path);
         if (target.isEmpty())
             return nullptr;
-        const Entry entry = replacefile::inspect(target);
+        const Entry entry = settled(target);
+        // Held past the patience: written in place if its holder lets others
+        // write (a game that opened it with the C runtime's fopen), as an open
+        // for writing would be, else refused.
+        if (entry.busy)
+            return replacefile::inPlace(target);
         const bool exists = entry.type != Entry::Type::Missing;
         if (exists && (entry.type != Entry::Type::File || !entry.writable))
             return nullptr;
@@ -138,8 +156,9 @@ struct FileReplacement::State
 
     std::unique_ptr<replacefile::Writer> openNewFile() const
     {
-        const Entry::Type type = replacefile::inspect(path).type;
-        if (type == Entry::Type::Directory)
+        // A deletion fails on these, and the copy then finds the file in its way.
+        const Entry entry = settled(path);
+        if (entry.type == Entry::Type::Directory || entry.busy || !entry.removable)
             return nullptr;
         replacefile::Bits bits;
         bits.given = permissions;

@@ -46,14 +46,21 @@ public:
         //   cut during the write can leave it part old, part new;
         // - a directory, a device or pipe, a file the user may not write, or
         //   a missing file in a directory where no file can be made: open()
-        //   fails and nothing changes.
+        //   fails and nothing changes;
+        // - a file another program holds without letting it be renamed (a
+        //   virus scanner, Windows): open() waits for it (kFilePatienceMs),
+        //   then writes in place if the holder lets others write, else
+        //   fails.
         Overwrite,
         // The path gets a new regular file, as deleting it and copying into
         // its place would give it:
         // - a symbolic link at the path is itself replaced; whatever it led
         //   to stays as it was;
         // - further hard links keep the previous content;
-        // - a read-only file is replaced when its directory allows it;
+        // - a read-only file is replaced when its directory allows it, except
+        //   on Windows, which deletes no read-only file: open() fails there;
+        // - a file another program holds is waited for, as with Overwrite,
+        //   and then refused;
         // - the new file has the bits given to setPermissions(), else the
         //   usual ones of a new file;
         // - a directory at the path, or a directory where no file can be
@@ -78,8 +85,9 @@ public:
     // Nothing visible changes.
     bool open();
     // Writes `data` whole and gives it the target's name; false when the
-    // data does not fit (a full disk) or the name cannot be given, in which
-    // case the target is as it was.
+    // data does not fit (a full disk) or the name cannot be given (within
+    // kFilePatienceMs where another program holds a file), in which case
+    // the target is as it was.
     bool commit(const QByteArray &data);
     // The same with the content of `incoming`, whose file takes the name
     // itself where the system allows it (no second copy of a large body);

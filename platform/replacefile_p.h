@@ -20,6 +20,12 @@ struct Entry
     Type type = Type::Missing;
     bool writable = false; // the user may open the file for writing
     int hardLinks = 0;     // names of the file
+    // Held open by another program that lets no one rename or delete it
+    // (Windows): whether it is writable, and its names, are not known yet.
+    bool busy = false;
+    // A deletion would remove it as far as the file itself goes (Windows
+    // deletes no read-only file); the directory may still refuse.
+    bool removable = true;
 };
 Entry inspect(const QString &path);
 
@@ -103,6 +109,13 @@ std::unique_ptr<Writer> beside(const QString &target, const Bits &bits, FileRepl
 // The existing file `target` itself, written over at commit after space for
 // the whole content has been reserved. Null when it cannot be opened.
 std::unique_ptr<Writer> inPlace(const QString &target);
+
+// Tests, Windows: the next `count` renames that give a file its name fail
+// as a program holding the new file makes them fail: ReplaceFileW with
+// `error` (ERROR_UNABLE_TO_REMOVE_REPLACED, _MOVE_REPLACEMENT or
+// _MOVE_REPLACEMENT_2), leaving the files as Microsoft documents them for
+// that error, MoveFileExW with ERROR_SHARING_VIOLATION. Elsewhere nothing.
+void failRenamesForTests(unsigned long error, int count);
 
 } // namespace replacefile
 } // namespace platform

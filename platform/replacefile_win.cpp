@@ -5,10 +5,17 @@
 // without the flush a power cut could leave the new name on a file of zeros;
 // each file is therefore flushed before it takes its name, and there is
 // nothing left to flush later.
+//
+// Every path reaches the system in its "\\?\" form (fileops::systemPath),
+// so that no length limit applies. Virus scanners open each new file as it
+// is written and refuse its renaming meanwhile: a refused rename is tried
+// again (persist()), and a rename that ReplaceFileW left half-done is
+// completed or undone before the next try.
 
+#include "platform/fileops.h"
+#include "platform/fileops_p.h"
 #include "platform/replacefile_p.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
@@ -19,9 +26,48 @@ namespace replacefile {
 
 namespace {
 
-std::wstring nativePath(const QString &path)
+using fileops::outcomeOf;
+using fileops::systemPath;
+
+DWORD g_faultError = 0;
+int g_faults = 0;
+
+bool takeFault()
 {
-    return QDir::toNativeSeparators(path).toStdWString();
+    if (g_faults <= 0)
+        return false;
+    --g_faults;
+    return true;
+}
+
+bool exists(const std::wstring &path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+BOOL moveFile(const std::wstring &from, const std::wstring &to, DWORD flags)
+{
+    if (takeFault()) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    return MoveFileExW(from.c_str(), to.c_str(), flags);
+}
+
+// ReplaceFileW, or the failure a test asked for, the files left as
+// Microsoft documents them for it.
+BOOL replaceFile(const std::wstring &replaced, const std::wstring &replacement, const std::wstring &backup)
+{
+    if (!takeFault())
+        return ReplaceFileW(replaced.c_str(), replacement.c_str(), backup.empty() ? nullptr : backup.c_str(),
+                            REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr);
+    // "The replaced file no longer exists"; "still exists with a different name".
+    if (g_faultError == ERROR_UNABLE_TO_MOVE_REPLACEMENT && backup.empty())
+        DeleteFileW(replaced.c_str());
+    else if (g_faultError == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+        MoveFileExW(replaced.c_str(), (backup.empty() ? replaced + L".replaced" : backup).c_str(), 0);
+    SetLastError(g_faultError);
+    return FALSE;
 }
 
 QString temporaryName(const QString &target)
@@ -75,7 +121,7 @@ public:
     {
         close();
         if (!m_name.isEmpty())
-            DeleteFileW(nativePath(m_name).c_str());
+            DeleteFileW(systemPath(m_name).c_str());
     }
 
     bool append(const char *data, qint64 size) override { return writeAll(m_handle, data, size); }
@@ -83,7 +129,7 @@ public:
     qint64 readAt(qint64 offset, char *buffer, qint64 size) override
     {
         if (m_handle == INVALID_HANDLE_VALUE)
-            m_handle = CreateFileW(nativePath(m_name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+            m_handle = CreateFileW(systemPath(m_name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                    nullptr);
         if (m_handle == INVALID_HANDLE_VALUE)
             return -1;
@@ -137,7 +183,7 @@ public:
         if (m_handle != INVALID_HANDLE_VALUE)
             CloseHandle(m_handle);
         if (!m_temporary.isEmpty())
-            DeleteFileW(nativePath(m_temporary).c_str());
+            DeleteFileW(systemPath(m_temporary).c_str());
     }
 
     bool commit(Content &content) override
@@ -151,6 +197,8 @@ public:
                 incoming->release();
                 return true;
             }
+            if (m_keepSource)
+                incoming->release();
             if (GetLastError() != ERROR_NOT_SAME_DEVICE)
                 return false;
         }
@@ -158,48 +206,103 @@ public:
             && FlushFileBuffers(m_handle);
         const bool closed = CloseHandle(m_handle);
         m_handle = INVALID_HANDLE_VALUE;
-        if (!written || !closed || !name(m_temporary))
-            return false;
-        m_temporary.clear();
-        return true;
+        const bool named = written && closed && name(m_temporary);
+        if (named || m_keepSource)
+            m_temporary.clear();
+        return named;
     }
 
 private:
     // Gives the complete, flushed file `source` the target's name, with the
-    // bits the new file is to have; GetLastError() tells why not.
+    // bits the new file is to have; GetLastError() tells why not. Should the
+    // target then have no content under its name, the new file stays under
+    // its own (m_keepSource).
     bool name(const QString &source)
     {
-        const std::wstring target = nativePath(m_target);
-        const std::wstring temporary = nativePath(source);
-        const DWORD previous = GetFileAttributesW(target.c_str());
-        bool named = false;
-        if (previous != INVALID_FILE_ATTRIBUTES && m_bits.keepTarget)
-            named = ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
-                                 REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr);
-        if (!named) {
-            // A read-only file gives way to a new one as a deletion would
-            // remove it; it keeps its attribute if the rename fails.
-            const bool readOnly = previous != INVALID_FILE_ATTRIBUTES && (previous & FILE_ATTRIBUTE_READONLY);
-            if (readOnly)
-                SetFileAttributesW(target.c_str(), previous & ~DWORD(FILE_ATTRIBUTE_READONLY));
-            named = MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-            const DWORD error = GetLastError();
-            if (!named && readOnly)
-                SetFileAttributesW(target.c_str(), previous);
+        const std::wstring target = systemPath(m_target);
+        const std::wstring from = systemPath(source);
+        const bool existed = exists(target);
+        DWORD error = 0;
+        const auto once = [&] {
+            const Try outcome = nameOnce(target, from);
+            error = GetLastError();
+            return outcome;
+        };
+        if (persist(patience(kFilePatienceMs), once) != Try::Done) {
+            // The previous file takes its name back, whatever the player asks.
+            const auto putBack = [&] { return restore(target); };
+            if (!m_backup.empty())
+                persist(patience(kFilePatienceMs), putBack, false);
+            m_keepSource = !m_backup.empty() || (existed && !exists(target));
             SetLastError(error);
-        }
-        if (!named)
             return false;
+        }
         // Windows has one permission bit a file can carry: read-only.
         if (m_bits.given && !(*m_bits.given & (QFileDevice::WriteOwner | QFileDevice::WriteUser)))
             SetFileAttributesW(target.c_str(), GetFileAttributesW(target.c_str()) | FILE_ATTRIBUTE_READONLY);
         return true;
     }
 
+    Try nameOnce(const std::wstring &target, const std::wstring &source)
+    {
+        if (!m_backup.empty())
+            return recover(target, source);
+        if (m_bits.keepTarget && exists(target)) {
+            // With a backup name, ReplaceFileW leaves the replaced file
+            // where it can be found again whatever step fails.
+            m_backup = systemPath(temporaryName(m_target));
+            if (replaceFile(target, source, m_backup)) {
+                DeleteFileW(m_backup.c_str());
+                m_backup.clear();
+                return Try::Done;
+            }
+            const DWORD error = GetLastError();
+            // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2: the replaced file has the
+            // backup name, and the new one did not take its place.
+            if (!exists(target) && exists(m_backup))
+                return recover(target, source);
+            m_backup.clear();
+            // ERROR_UNABLE_TO_REMOVE_REPLACED, and _MOVE_REPLACEMENT given a
+            // backup name: both files kept their names.
+            SetLastError(error);
+            if (error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || outcomeOf(false) == Try::Busy)
+                return Try::Busy;
+            // Otherwise (a file system without it, say) a rename replaces,
+            // without carrying the attributes over.
+        }
+        return outcomeOf(moveFile(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+    }
+
+    // The replaced file lies under the backup name: the new file takes the
+    // free name, or the replaced one takes it back until the next try.
+    Try recover(const std::wstring &target, const std::wstring &source)
+    {
+        if (moveFile(source, target, MOVEFILE_WRITE_THROUGH)) {
+            DeleteFileW(m_backup.c_str());
+            m_backup.clear();
+            return Try::Done;
+        }
+        const Try moved = outcomeOf(false);
+        const DWORD error = GetLastError();
+        restore(target);
+        SetLastError(error);
+        return moved == Try::Failed && m_backup.empty() ? Try::Failed : Try::Busy;
+    }
+
+    Try restore(const std::wstring &target)
+    {
+        const Try restored = outcomeOf(moveFile(m_backup, target, MOVEFILE_WRITE_THROUGH));
+        if (restored == Try::Done)
+            m_backup.clear();
+        return restored;
+    }
+
     QString m_target;
     Bits m_bits;
     QString m_temporary;
     HANDLE m_handle;
+    std::wstring m_backup; // the replaced file's name while it is not the target's
+    bool m_keepSource = false;
 };
 
 class InPlaceWriter : public Writer
@@ -230,35 +333,50 @@ private:
     HANDLE m_handle;
 };
 
+// Whether the reparse point at `name` is a link to follow: a symbolic link
+// or a junction. OneDrive's placeholders and files the system compressed
+// carry other tags and are ordinary files and directories.
+bool isLink(const std::wstring &name)
+{
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(name.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return true; // unreadable: not written through, as before
+    FindClose(search);
+    return found.dwReserved0 == IO_REPARSE_TAG_SYMLINK || found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT;
+}
+
 } // namespace
 
 Entry inspect(const QString &path)
 {
     Entry entry;
-    const std::wstring name = nativePath(path);
+    const std::wstring name = systemPath(path);
     const DWORD attributes = GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return entry;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    entry.removable = !(attributes & FILE_ATTRIBUTE_READONLY);
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && isLink(name))
         entry.type = Entry::Type::Link;
     else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         entry.type = Entry::Type::Directory;
     else
         entry.type = Entry::Type::File;
-    if (entry.type != Entry::Type::File)
+    if (entry.type != Entry::Type::File || !entry.removable)
         return entry;
-    // Writable means: it can be written and given away, which a file held
-    // open without sharing (the running game's, say) or a read-only one
-    // cannot.
+    // Writable means: it can be written and given away, which a file that
+    // another program holds without sharing its deletion cannot, for now.
     const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-        entry.writable = !(attributes & FILE_ATTRIBUTE_READONLY);
-        BY_HANDLE_FILE_INFORMATION information;
-        if (GetFileInformationByHandle(handle, &information))
-            entry.hardLinks = int(information.nNumberOfLinks);
-        CloseHandle(handle);
+                                      OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        entry.busy = outcomeOf(false) == Try::Busy;
+        return entry;
     }
+    entry.writable = true;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileInformationByHandle(handle, &information))
+        entry.hardLinks = int(information.nNumberOfLinks);
+    CloseHandle(handle);
     return entry;
 }
 
@@ -271,7 +389,7 @@ std::unique_ptr<Writer> beside(const QString &target, const Bits &bits, FileRepl
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString name = temporaryName(target);
-        const HANDLE handle = CreateFileW(nativePath(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE handle = CreateFileW(systemPath(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE)
             return std::make_unique<BesideWriter>(target, bits, name, handle);
         const DWORD error = GetLastError();
@@ -292,7 +410,7 @@ std::unique_ptr<Incoming> incoming(const QString &directory, const QString &hint
     const QString stem = directory + QLatin1Char('/') + (hint.isEmpty() ? QStringLiteral("download") : hint);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString name = temporaryName(stem);
-        const HANDLE handle = CreateFileW(nativePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+        const HANDLE handle = CreateFileW(systemPath(name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE)
             return std::make_unique<WinIncoming>(name, handle);
@@ -306,11 +424,17 @@ std::unique_ptr<Incoming> incoming(const QString &directory, const QString &hint
 std::unique_ptr<Writer> inPlace(const QString &target)
 {
     const HANDLE handle =
-        CreateFileW(nativePath(target).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        CreateFileW(systemPath(target).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
     return std::make_unique<InPlaceWriter>(handle);
+}
+
+void failRenamesForTests(unsigned long error, int count)
+{
+    g_faultError = error;
+    g_faults = count;
 }
 
 } // namespace replacefile
@@ -325,7 +449,7 @@ bool hasUnflushedReplacements()
 bool flushFile(const QString &path)
 {
     const HANDLE handle =
-        CreateFileW(replacefile::nativePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        CreateFileW(fileops::systemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;

@@ -4,14 +4,15 @@
 // launcher build; the swap of the running build, and its failure when the
 // old build's file cannot be deleted. A file held open without delete
 // sharing stands for a build still running from it, which Windows refuses
-// to delete (Wine, more lenient with running executables, honours share
-// modes). What the engine and the window do with each version, Repair, Play
-// and each graphics mode, the shared tests check under Wine as well.
+// to delete, or for a virus scanner (Wine, more lenient with running
+// executables, honours share modes). What the engine and the window do with
+// each version, Repair, Play and each graphics mode, the shared tests check
+// under Wine as well.
 
 #include "support/e2e.h"
+#include "support/fsfixtures.h"
 
 #include <QProcess>
-#include <QScopeGuard>
 #include <QTest>
 
 #include <windows.h>
@@ -144,9 +145,9 @@ void WindowsEndToEndTest::initTestCase()
 
 void WindowsEndToEndTest::selfUpdate_data()
 {
-    QTest::addColumn<bool>("oldBuildHeld");
-    QTest::newRow("old build deleted at the next start") << false;
-    QTest::newRow("old build still open") << true;
+    QTest::addColumn<QString>("holder");
+    QTest::newRow("old build still open") << "old build";
+    QTest::newRow("scanner, then old build deleted at the next start") << "scanner";
 }
 
 // The served "Launcher_new.exe" is the launcher with bytes appended, among
@@ -156,40 +157,50 @@ void WindowsEndToEndTest::selfUpdate_data()
 // "Zorvan Lumeth.exe". The new build deletes "Launcher_old.exe" at its
 // start. With "Launcher_old.exe" held open, nothing is renamed, the same
 // build restarts, fails the same way and shows its box again;
-// "Launcher_new.exe" stays.
+// "Launcher_new.exe" stays. A scanner reading the old "Game.exe" and the
+// new build (placed beforehand) for two seconds each holds up the download
+// and the swap, the window live. One path is over 300 characters long.
 void WindowsEndToEndTest::selfUpdate()
 {
-    QFETCH(bool, oldBuildHeld);
+    QFETCH(QString, holder);
+    const bool oldBuildHeld = holder == "old build";
 
     WindowsInstallation install;
     install.write("Saves/Zorvan_Party-1", "the player's save");
-    const FileMap game{{"Game.exe", "the game"},
-                       {"Données/Maps/deep/écran d'accueil 1.txt", "accents\n"},
-                       {"Launcher_new.exe", m_launcher + "\nnew build\n"}};
+    const QString nested = "Données/Maps/" + QString(120, 'd') + "/" + QString(120, 'e') + "/écran d'accueil 1.txt";
+    const FileMap game{{"Game.exe", "the game"}, {nested, "accents\n"}, {"Launcher_new.exe", m_launcher + "\nnew build\n"}};
+    QVERIFY(install.file(nested).size() > 300);
     const ServedTree served;
     writeTree(served.path(), release("2.0\n", game));
     updateServer().clearRequests();
-    HANDLE held = INVALID_HANDLE_VALUE;
-    const auto closeHeld = qScopeGuard([&] {
-        if (held != INVALID_HANDLE_VALUE)
-            CloseHandle(held);
-    });
-    if (oldBuildHeld) {
+    if (oldBuildHeld)
         install.write("Launcher_old.exe", "an older build, still running");
-        // Shared for reading and writing, not for deletion.
-        held = CreateFileW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(install.file("Launcher_old.exe")).utf16()), GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        QVERIFY(held != INVALID_HANDLE_VALUE);
-    }
+    if (holder == "scanner")
+        install.write("Game.exe", "an older game"), install.write("Launcher_new.exe", game.value("Launcher_new.exe"));
+    fsfixtures::HeldFile oldBuild(oldBuildHeld ? install.file("Launcher_old.exe") : "", true);
+    fsfixtures::HeldFile scanned[] = {{holder == "scanner" ? install.file("Game.exe") : "", false},
+                                      {holder == "scanner" ? install.file("Launcher_new.exe") : "", false}};
+    QCOMPARE(oldBuild.active() + scanned[0].active() + scanned[1].active(), oldBuildHeld ? 1 : 2);
 
     WindowsRun run(install);
     QVERIFY(run.start());
+    if (holder == "scanner") {
+        // Each held file is waited for, the window live, until the scanner lets go.
+        QVERIFY2(run.waitUntil([&] { return run.log().contains("Chemin vers le fichier : Game.exe"); }), qPrintable(run.log()));
+        for (const QString &next : {QStringLiteral("Ecriture de Game.exe"), QString()}) {
+            QTest::qWait(2000);
+            QVERIFY(SendMessageTimeoutW(windowOf(run.pid, false), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, nullptr));
+            QCOMPARE(run.log().contains("Ecriture de Game.exe"), next.isEmpty());
+            QVERIFY(!windowOf(run.pid, true) && !QFile::exists(install.file("Launcher_old.exe")));
+            scanned[next.isEmpty()].release();
+            QVERIFY(next.isEmpty() || run.waitUntil([&] { return run.log().contains(next); }));
+        }
+    }
     HWND box = nullptr;
     QVERIFY2(QTest::qWaitFor([&] { return !run.running() || (box = windowOf(run.pid, true)) != nullptr; }, 120000), qPrintable(run.log()));
 
-    QCOMPARE(updateServer().requests(),
-             QStringList({"/game/" + kNotes, "/game/version.txt", "/game/file_listing.xml", "/game/Données/Maps/deep/écran d'accueil 1.txt",
-                          "/game/Game.exe", "/game/Launcher_new.exe"}));
+    QStringList requests{"/game/" + kNotes, "/game/version.txt", "/game/file_listing.xml", "/game/" + nested, "/game/Game.exe"};
+    QCOMPARE(updateServer().requests(), requests << (holder == "scanner" ? QStringList() : QStringList{"/game/Launcher_new.exe"}));
     FileMap expected = synchronised("2.0\n", game);
     expected.insert("Saves/Zorvan_Party-1", "the player's save");
     if (oldBuildHeld) {

@@ -2,7 +2,9 @@
 // whole-file replacement under them, whole update runs (version check, manifest,
 // Repair, self-update), and the manifest that the studio's publisher writes.
 
-#include "platform/replacefile.h"
+#include "platform/fileops_p.h"
+#include "platform/lifecycle.h"
+#include "platform/replacefile_p.h"
 #include "support/catalogue.h"
 #include "support/debuglines.h"
 #include "support/fsfixtures.h"
@@ -10,6 +12,7 @@
 #include "updater/gameupdater.h"
 #include "updater/paths.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -19,6 +22,7 @@
 using Behaviour = LoopbackHttpServer::Behaviour;
 using Strategy = platform::FileReplacement::Strategy;
 using Kind = platform::FileReplacement::Kind;
+using Try = platform::Try;
 Q_DECLARE_METATYPE(Strategy)
 Q_DECLARE_METATYPE(Kind)
 
@@ -68,6 +72,7 @@ private slots:
     }
     // Every text the cases showed was looked up where the translators expect it.
     void cleanupTestCase() { QCOMPARE(m_catalogue.misplaced(), QStringList()); }
+    void cleanup() { platform::limitPatienceForTests(0), platform::replacefile::failRenamesForTests(0, 0); }
 
     // `done` of 8 entries, 0 for the one-argument download. `local`: what
     // lies where the file goes beforehand: an older "file", a "directory", a
@@ -123,6 +128,13 @@ private slots:
             {"Downloading (37.50%) Map.dat...", "Download error (006). Local version available."}, {});
         row("game file, unwritable, 007", "Data/Map.dat", Behaviour::Serve, "map", 8, "directory",
             {map100, "Error when opening file (007). Local version available."}, map.mid(0, 2));
+        // Held past the patience, without delete sharing (Windows): 007, or
+        // written in place where the holder lets others write (fopen).
+        const QStringList game{"Vérification de : ", "Chemin vers le fichier : Game.exe", "Ecriture de Game.exe"};
+        const QString game100 = "Downloading (100.00%) Game.exe...";
+        row("game file, held past the patience, 007", "Game.exe", Behaviour::Serve, "new", 8, "held",
+            {game100, "Error when opening file (007). Local version available."}, game.mid(0, 2));
+        row("game file, held by a game sharing writes", "Game.exe", Behaviour::Serve, "new", 8, "held sharing writes", {game100}, game);
         // The server answers the URL it normalises; the file may not land there.
         row("game file, climbs out, 007", "../{outside}/Map.dat", Behaviour::Serve, "map", 8, "",
             {map100, "Error when opening file (007). Local version available."},
@@ -151,10 +163,14 @@ private slots:
             served.write(Behaviour(behaviour) == Behaviour::Redirect ? "moved/elsewhere.txt" : relative, body);
         updateServer().setBehaviour("/game/" + relative, Behaviour(behaviour), "/game/moved/elsewhere.txt");
         const QString directory = QFileInfo(relative).path();
-        if (local == "file" || local == "hard link" || local == "file in read-only directory")
+        if (local == "file" || local == "hard link" || local == "file in read-only directory" || local.startsWith("held"))
             install.write(relative, older);
         else if (local == "directory")
             install.write(relative + "/keep", "kept");
+        const fsfixtures::HeldFile held(local.startsWith("held") ? relative : QString(), local.endsWith("writes"));
+        if (local.startsWith("held") && !held.active())
+            QSKIP("files have no share modes here");
+        platform::limitPatienceForTests(300);
         if (local == "hard link")
             QVERIFY(fsfixtures::hardLink(relative, relative + ".bak"));
         if (local.contains("link") && local != "hard link" && !fsfixtures::symbolicLinksAvailable())
@@ -234,6 +250,61 @@ private slots:
         QCOMPARE(paths::staysInside(path), inside);
     }
 
+    // Waiting for a file another program holds, on every system: `busy`
+    // refusals (-1: all) before success, none before a failure. The waits
+    // serve events, the patience bounds them, a quit request ends them.
+    void persistence_data()
+    {
+        QTest::addColumn<int>("busy");
+        QTest::addColumn<int>("patienceMs");
+        QTest::addColumn<bool>("quit");
+        QTest::newRow("lets go after three tries") << 3 << 10000 << false;
+        QTest::newRow("fails at once") << 0 << 10000 << false;
+        QTest::newRow("held past the patience") << -1 << 300 << false;
+        QTest::newRow("quit while waiting") << -1 << 10000 << true;
+    }
+
+    void persistence()
+    {
+        QFETCH(int, busy);
+        QFETCH(int, patienceMs);
+        QFETCH(bool, quit);
+        QObject context;
+        bool served = false;
+        QTimer::singleShot(0, &context, [&] { served = true; });
+        if (quit)
+            QTimer::singleShot(100, &context, &QCoreApplication::quit);
+        int tries = 0;
+        QElapsedTimer clock;
+        clock.start();
+        const Try last = platform::persist(QDeadlineTimer(patienceMs), [&] {
+            return ++tries <= busy || busy < 0 ? Try::Busy : busy ? Try::Done : Try::Failed;
+        });
+        QCOMPARE(int(last), int(busy < 0 ? Try::Busy : busy ? Try::Done : Try::Failed));
+        QCOMPARE(clock.elapsed() >= patienceMs, busy < 0 && !quit);
+        QCOMPARE(served, tries > 1);
+        QCOMPARE(tries == busy + 1, busy >= 0);
+        QCOMPARE(lifecycle::quitRequested(), quit);
+        clearQuitRequest();
+    }
+
+    // Every call of the system gets an absolute path with "\\?\" in front.
+    void systemPaths()
+    {
+#ifdef Q_OS_WIN
+        TempInstallation install;
+        const QString deep = QString(150, 'd') + "/" + QString(150, 'e') + ".dat";
+        const QString prefixed = "\\\\?\\Q:\\a\\..\\b";
+        const auto form = [](const QString &path) { return QString::fromStdWString(platform::fileops::systemPath(path)); };
+        QCOMPARE(form(deep), "\\\\?\\" + QDir::toNativeSeparators(install.absolute(deep)));
+        QCOMPARE(form("Q:x/y"), QString("\\\\?\\Q:\\x\\y")); // drive-relative
+        QCOMPARE(form("//server/share/x"), QString("\\\\?\\UNC\\server\\share\\x"));
+        QCOMPARE(form(prefixed), prefixed);
+#else
+        QSKIP("Windows' own path form");
+#endif
+    }
+
     // Every manager runs a network thread until it is disposed of; a run of
     // thousands of files may not keep them, whether it runs before the main
     // event loop (the start-up run) or inside one (Repair).
@@ -296,6 +367,12 @@ private slots:
         row("new file, hard link", Strategy::Automatic, Kind::NewFile, "hard link", false);
         row("read-only directory, full disk", Strategy::Automatic, Kind::Overwrite, "read-only directory", true);
         row("new file, read-only directory", Strategy::Automatic, Kind::NewFile, "read-only directory", false);
+        // ReplaceFileW refused three times (Windows), the files left as Microsoft
+        // documents for each error; then past the patience.
+        row("ReplaceFileW 1175", Strategy::Automatic, Kind::Overwrite, "ReplaceFileW 1175 3", false);
+        row("ReplaceFileW 1176", Strategy::Automatic, Kind::Overwrite, "ReplaceFileW 1176 3", false);
+        row("ReplaceFileW 1177", Strategy::Automatic, Kind::Overwrite, "ReplaceFileW 1177 3", false);
+        row("ReplaceFileW past the patience", Strategy::Automatic, Kind::Overwrite, "ReplaceFileW 1175 1000", false);
     }
 
     void replacement()
@@ -321,10 +398,17 @@ private slots:
         const ReadOnlyDirectory locked(layout == "read-only directory" ? dir.path() : QString());
         if (layout == "read-only directory" && !locked.active())
             QSKIP("cannot make a directory read-only here");
+        const int faults = layout.section(' ', 2).toInt();
+#ifndef Q_OS_WIN
+        if (faults)
+            QSKIP("Windows' own call");
+#endif
+        platform::replacefile::failRenamesForTests(layout.section(' ', 1, 1).toULong(), faults);
+        platform::limitPatienceForTests(faults > 100 ? 300 : 0);
         const QStringList names = snapshot(dir.path()).keys();
         const QByteArray content(100 * 1024, 'n');
         const bool opens = kind == Kind::Overwrite || layout != "read-only directory";
-        const bool committed = opens && !fullDisk;
+        const bool committed = opens && !fullDisk && faults < 100;
         platform::flushReplacedFiles();
         {
             platform::FileReplacement file(target, kind, strategy);
@@ -575,6 +659,8 @@ private slots:
         QTest::newRow("previous build still there") << "equal" << true << "blocking" << true << equal;
         QTest::newRow("no new build") << "equal" << false << "deleted" << true << equal;
         QTest::newRow("no launcher executable") << "equal" << true << "" << false << equal;
+        // A scanner holds the new build past the patience (Windows).
+        QTest::newRow("new build held past the patience") << "equal" << true << "held" << true << equal;
     }
 
     void selfUpdate()
@@ -589,12 +675,13 @@ private slots:
         // Stand-ins for the builds, each leaving a mark when started.
         const QByteArray oldBytes = "#!/bin/sh\n: > started-by-old\n";
         const QByteArray newBytes = "#!/bin/sh\n: > started-by-new\n";
-        const bool blocked = leftover == "blocking";
-        const QString leftoverFile = blocked ? "Launcher_old.exe/busy" : "Launcher_old.exe";
+        const bool held = leftover == "held";
+        const bool blocked = leftover == "blocking" || held;
+        const QString leftoverFile = leftover == "blocking" ? "Launcher_old.exe/busy" : "Launcher_old.exe";
         if (running)
             install.write("Zorvan Lumeth.exe", oldBytes);
         install.write("localversion.txt", "2.0\n");
-        if (!leftover.isEmpty())
+        if (!leftover.isEmpty() && !held)
             install.write(leftoverFile, "older");
         served.write("version.txt", road == "delivered" ? "3.0\n" : "2.0\n");
         if (road == "009")
@@ -603,6 +690,10 @@ private slots:
         QCOMPARE(publish({served.path()}).first, 0); // lists "Launcher_new.exe" alone
         if (newBuild && road != "delivered")
             install.write("Launcher_new.exe", newBytes);
+        const fsfixtures::HeldFile scanner(held ? "Launcher_new.exe" : "", false);
+        if (held && !scanner.active())
+            QSKIP("files have no share modes here");
+        platform::limitPatienceForTests(held ? 300 : 0);
         ScriptedDialogs dialogs;
 
         const UpdateRun run = runUpdate();
@@ -611,7 +702,7 @@ private slots:
         QCOMPARE(run.statuses, statuses);
         QCOMPARE(install.read("Zorvan Lumeth.exe"), swapped ? newBytes : oldBytes);
         QCOMPARE(install.exists("Launcher_new.exe"), blocked);
-        QCOMPARE(install.read(leftoverFile), QByteArray(blocked ? "older" : swapped && running ? oldBytes : ""));
+        QCOMPARE(install.read(leftoverFile), QByteArray(blocked && !held ? "older" : swapped && running ? oldBytes : ""));
         QCOMPARE(run.quit, newBuild);
         QCOMPARE(dialogs.calls,
                  newBuild ? QStringList{"message|A new launcher update is available. The program will restart."} : QStringList());

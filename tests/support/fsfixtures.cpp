@@ -26,6 +26,27 @@ bool hardLink(const QString &existing, const QString &extraName)
 #endif
 }
 
+HeldFile::HeldFile(const QString &path, bool sharesWrites)
+{
+#ifdef Q_OS_WIN
+    handle = CreateFileW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16()), GENERIC_READ,
+                         FILE_SHARE_READ | (sharesWrites ? FILE_SHARE_WRITE : 0), nullptr, OPEN_EXISTING, 0, nullptr);
+    handle = handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+#else
+    Q_UNUSED(path)
+    Q_UNUSED(sharesWrites)
+#endif
+}
+
+void HeldFile::release()
+{
+#ifdef Q_OS_WIN
+    if (handle)
+        CloseHandle(handle);
+#endif
+    handle = nullptr;
+}
+
 bool symbolicLinksAvailable()
 {
 #ifdef Q_OS_WIN

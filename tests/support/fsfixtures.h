@@ -4,8 +4,22 @@
 
 // File-system layouts the tests build, on each system where it can: a second
 // hard link, a symbolic link, a full disk (a tiny tmpfs, root only), the
-// permission bits of a file, and the threads of this process.
+// permission bits of a file, a file held open by another program, and the
+// threads of this process.
 namespace fsfixtures {
+
+// Holds the file at `path` open as a virus scanner does (sharing reads
+// only) or a game that opened it with fopen (sharing writes too), never
+// sharing its deletion, until release(). Windows only: elsewhere files have
+// no share modes, and active() is false.
+struct HeldFile
+{
+    HeldFile(const QString &path, bool sharesWrites);
+    ~HeldFile() { release(); }
+    bool active() const { return handle != nullptr; }
+    void release();
+    void *handle = nullptr;
+};
 
 bool hardLink(const QString &existing, const QString &extraName);
 

@@ -41,18 +41,20 @@ QByteArray readFile(const QString &path);
 // Every file below `root` (hidden ones too), relative path to content.
 QMap<QString, QByteArray> snapshot(const QString &root);
 
-// A temporary game installation that is the working directory while it lives.
+// A temporary game installation that is the working directory while it lives,
+// 240 characters deep, so that its files' paths pass Windows' old limit of 260.
 class TempInstallation
 {
 public:
     TempInstallation()
-        : m_previous(QDir::currentPath())
+        : m_path(m_dir.path() + '/' + QString(qMax(1, 239 - m_dir.path().size()), 'i'))
+        , m_previous(QDir::currentPath())
     {
-        QDir::setCurrent(m_dir.path());
+        QDir().mkpath(m_path), QDir::setCurrent(m_path);
     }
     ~TempInstallation() { QDir::setCurrent(m_previous); }
-    QString path() const { return m_dir.path(); }
-    QString absolute(const QString &relative) const { return m_dir.filePath(relative); }
+    QString path() const { return m_path; }
+    QString absolute(const QString &relative) const { return m_path + '/' + relative; }
     void write(const QString &relative, const QByteArray &content) const { writeFile(absolute(relative), content); }
     QByteArray read(const QString &relative) const { return readFile(absolute(relative)); }
     bool exists(const QString &relative) const { return QFileInfo::exists(absolute(relative)); }
@@ -61,6 +63,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    QString m_path;
     QString m_previous;
 };
 
