@@ -26,6 +26,10 @@ while IFS=$'\t' read -r id file search replace what; do
     [[ -z "$id" || "$id" == \#* ]] && continue
     if [ $# -gt 0 ] && ! printf '%s\n' "$@" | grep -qx "$id"; then continue; fi
     total=$((total + 1))
+    if [ ! -f "$root/$file" ]; then
+        echo "| $id $what | (no file $file) |"
+        continue
+    fi
     cp "$root/$file" "$build/original"
     trap 'cp "$build/original" "$root/$file"' EXIT
     python3 - "$root/$file" "$search" "$replace" <<'PY' || { echo "| $id $what | (fault not found in $file) |"; continue; }
