@@ -123,11 +123,15 @@ int downloadOnceReportingMemory(const QString &base, const QString &relative)
     GameUpdater updater;
     int failures = 0;
     QObject::connect(&updater, &GameUpdater::playOk, [&]() { ++failures; });
+    QStringList statuses;
+    QObject::connect(&updater, &GameUpdater::infos, [&](const QString &text) { statuses << text; });
     const qint64 before = statusKiB("VmRSS:");
     const double seconds = timed([&]() { updater.downloadFile(base + relative, relative.section(QLatin1Char('/'), -1), 1, 1); });
     const qint64 peak = statusKiB("VmHWM:");
-    if (failures > 0 || !QFileInfo(relative).isFile())
+    if (failures > 0 || !QFileInfo(relative).isFile()) {
+        std::fprintf(stderr, "the download of %s failed: %s\n", qPrintable(relative), qPrintable(statuses.join(QStringLiteral(" | "))));
         return 1;
+    }
     std::printf("%lld %lld %.6f\n", before, peak, seconds);
     return 0;
 }

@@ -7,9 +7,12 @@
 
 namespace {
 
-// Bytes taken from the reply at a time; with the reply's own read buffer,
-// what a download holds in memory whatever the size of the file.
-constexpr int kBlockSize = 1024 * 1024;
+// Bytes taken from the reply and written at a time; with the reply's own
+// read buffer, what a download holds in memory whatever the size of the
+// file. Writes of 64 to 128 KiB filled the page cache fastest here: 4 GiB
+// took 1.3 s in blocks of 128 KiB and 3 to 7 s in blocks of 1 MiB, once the
+// kernel began to throttle the writer.
+constexpr int kBlockSize = 128 * 1024;
 
 // The directory a body's file goes to: the installation itself, which
 // exists and lies on the file system of nearly every destination, so that
