@@ -39,23 +39,6 @@ QByteArray element(const QString &name, const QString &path, const QString &md5,
         .toUtf8();
 }
 
-// Each text but a download's own status is followed at once by playOk(true);
-// progress comes only while a download runs. A synchronisation records the
-// version only once its files are on the disk.
-void verifyRun(const UpdateRun &run, const QStringList &statuses)
-{
-    QCOMPARE(run.statuses, statuses);
-    QStringList expected;
-    for (const QString &status : statuses)
-        expected << status << (status.startsWith("Downloading") ? QStringList() : QStringList{"playOk(true)"});
-    QStringList seen = run.emitted;
-    for (int i = seen.indexOf("downloadP"); i >= 0; i = seen.indexOf("downloadP"))
-        QVERIFY2(i > 0 && seen.takeAt(i) == "downloadP" && seen.at(i - 1).startsWith("Downloading"), qPrintable(run.emitted.join('\n')));
-    QCOMPARE(seen, expected);
-    if (statuses.contains(kManifest))
-        QVERIFY(!platform::hasUnflushedReplacements());
-}
-
 } // namespace
 
 class UpdateEngineTest : public QObject
