@@ -28,9 +28,9 @@ LoopbackHttpServer &updateServer()
     return *server;
 }
 
-// The registry cannot be pointed elsewhere: the tests run in a Wine prefix
-// of their own, and each isolated store starts and ends with the
-// launcher's branch removed.
+// Windows' store, the registry, cannot be pointed elsewhere: the tests run
+// in a Wine prefix of their own, and each isolated store starts and ends
+// with the launcher's branch removed.
 IsolatedSettings::IsolatedSettings()
 {
     QCoreApplication::setOrganizationName(QStringLiteral("Team Quillon"));
@@ -132,7 +132,10 @@ UpdateRun runUpdate(bool repair, const std::function<void(GameUpdater &)> &start
 {
     GameUpdater updater;
     UpdateRun run;
-    QObject::connect(&updater, &GameUpdater::infos, [&](const QString &text) { run.statuses << text, run.emitted << text; });
+    QObject::connect(&updater, &GameUpdater::infos, [&](const QString &text) {
+        run.statuses << text;
+        run.emitted << text;
+    });
     QObject::connect(&updater, &GameUpdater::playOk, [&](bool ok) { run.emitted << (ok ? "playOk(true)" : "playOk(false)"); });
     QObject::connect(&updater, &GameUpdater::downloadP, [&]() {
         if (run.emitted.isEmpty() || run.emitted.last() != QLatin1String("downloadP"))
@@ -143,7 +146,8 @@ UpdateRun runUpdate(bool repair, const std::function<void(GameUpdater &)> &start
         start(updater);
     repair ? updater.forceUpdate() : updater.checkUpdate();
     run.requests = updateServer().requests();
-    if ((run.quit = lifecycle::quitRequested()))
+    run.quit = lifecycle::quitRequested();
+    if (run.quit)
         clearQuitRequest();
     return run;
 }
