@@ -120,7 +120,8 @@ void FaultSweepTest::sweep_data()
     QTest::newRow("game start") << QStringList{"play"} << ".gameopts" << QByteArray("--scale=2") << QStringList{""};
 }
 
-DriverRun FaultSweepTest::drive(const Installation &install, const QStringList &action, int failAt)
+DriverRun FaultSweepTest::drive([[maybe_unused]] const Installation &install, [[maybe_unused]] const QStringList &action,
+                                [[maybe_unused]] int failAt)
 {
     DriverRun run;
 #ifdef ZORVAN_FAULTINJECT
@@ -150,10 +151,6 @@ DriverRun FaultSweepTest::drive(const Installation &install, const QStringList &
         if (line.startsWith("outside "))
             run.failedCall += " [" + QString::fromUtf8(line) + "]";
     }
-#else
-    Q_UNUSED(install)
-    Q_UNUSED(action)
-    Q_UNUSED(failAt)
 #endif
     return run;
 }

@@ -1,20 +1,15 @@
 // The real launcher binary against a private nginx on 127.0.0.1, set up as
 // tools/server/nginx-update.conf says: a first install and a new version;
 // an upload stopped after each of its steps; SIGKILLs during a
-// synchronisation, each followed by a restart; the swap of its own
-// executable under Xvfb.
+// synchronisation, each followed by a restart.
 
 #include "support/e2e.h"
 
 #include <QRegularExpression>
-#include <QScopeGuard>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QUrl>
-
-#include <csignal>
 
 using namespace e2e;
 
@@ -29,7 +24,6 @@ private slots:
     void interruptedUpload_data();
     void interruptedUpload();
     void killedSynchronisationsConverge();
-    void selfUpdateStartsTheNewBuild();
 
 private:
     void publish(const QString &version, const FileMap &files);
@@ -370,77 +364,6 @@ void NginxEndToEndTest::killedSynchronisationsConverge()
     printf("kills survived: %d/%d, files corrupted: %d, temporary files left over: %d\n", survived, int(points.size()), corrupted,
            leftovers);
     QCOMPARE(survived, points.size());
-}
-
-// The served "Launcher_new.exe" is the launcher binary with bytes appended.
-// The old build swaps it in and shows its box, in which the test presses
-// Return; the old build exits 0, and the new build runs its own start-up.
-void NginxEndToEndTest::selfUpdateStartsTheNewBuild()
-{
-    const QString xvfb = QStandardPaths::findExecutable("Xvfb"), xdotool = QStandardPaths::findExecutable("xdotool");
-    if (xvfb.isEmpty() || xdotool.isEmpty())
-        QSKIP("needs Xvfb and xdotool (apt-get install xvfb xdotool)");
-    // Xvfb writes the number of its display once it accepts clients.
-    QProcess display;
-    display.start(xvfb, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-    auto stopDisplay = qScopeGuard([&display] { display.terminate(), display.waitForFinished(); }); // no lock left in /tmp
-    QVERIFY(display.waitForReadyRead(10000));
-    QProcessEnvironment xenv = QProcessEnvironment::systemEnvironment();
-    xenv.insert("DISPLAY", ':' + QString::fromLatin1(display.readAllStandardOutput()).trimmed());
-
-    Installation install;
-    const QString exe = install.file("Zorvan Lumeth.exe");
-    QVERIFY(QFile::copy(QStringLiteral(ZORVAN_LAUNCHER_BINARY), exe));
-    const QByteArray newBuild = readFile(exe) + "\nnew build\n";
-    const FileMap game{{"Game.exe", "the game"}, {"Launcher_new.exe", newBuild}};
-    publish("2.0\n", game);
-    // Ends every build running from the installation's executable; their ids.
-    const auto endBuilds = [&exe] {
-        QList<qint64> found;
-        for (const QString &entry : QDir("/proc").entryList(QDir::Dirs))
-            if (QFileInfo("/proc/" + entry + "/exe").symLinkTarget() == QFileInfo(exe).canonicalFilePath())
-                found << entry.toLongLong(), ::kill(pid_t(entry.toLongLong()), SIGTERM);
-        const auto alive = [](qint64 pid) { return QFile::exists(QString("/proc/%1/exe").arg(pid)); };
-        for (int i = 0; i < 500 && std::any_of(found.begin(), found.end(), alive); ++i)
-            QTest::qSleep(10);
-        return found;
-    };
-    auto cleanup = qScopeGuard(endBuilds); // whatever happens
-
-    // Without QT_XCB_GL_INTEGRATION=none the xcb plug-in probes GLX, whose
-    // software driver leaves a block the sanitizer build's leak check reports.
-    LauncherRun run(install, baseUrl(), {"QT_QPA_PLATFORM=xcb", "QT_XCB_GL_INTEGRATION=none", "DISPLAY=" + xenv.value("DISPLAY")}, exe);
-    QVERIFY(run.start() && run.waitForEndOfRun());
-    const qint64 oldPid = run.process.processId();
-    install.write("file_listing.php", "x"); // the new build's start-up run deletes it
-    const auto xdo = [&](const QStringList &arguments) {
-        QProcess tool;
-        tool.setProcessEnvironment(xenv);
-        tool.start(xdotool, arguments);
-        tool.waitForFinished(5000);
-        return QString::fromLatin1(tool.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    };
-    // No window manager: once the box shows beside the main window, the test
-    // focuses each of them and presses Return there, until the old build ends.
-    bool boxShown = false;
-    for (int attempt = 0; attempt < 100 && run.running(); ++attempt, run.waitUntil([] { return false; }, 200)) {
-        const QStringList windows = xdo({"search", "--onlyvisible", "--pid", QString::number(oldPid), "--name", "."});
-        for (const QString &window : windows.size() >= 2 ? windows : QStringList())
-            xdo({"windowfocus", window, "sleep", "0.2", "key", "Return"});
-        boxShown = boxShown || windows.size() >= 2;
-    }
-    QVERIFY(boxShown && !run.running());
-    QCOMPARE(run.process.exitCode(), 0);
-
-    // The new build deletes the old one and finds the versions equal.
-    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(install.file("file_listing.php")), 30000);
-    QCOMPARE(run.count("Démarrage du launcher"), 2);
-    QCOMPARE(run.count("Les fichiers de version sont identiques."), 1);
-    const QList<qint64> newBuilds = endBuilds();
-    QVERIFY(newBuilds.size() == 1 && newBuilds.first() != oldPid);
-    FileMap expected = synchronised("2.0\n", game);
-    expected["Zorvan Lumeth.exe"] = expected.take("Launcher_new.exe");
-    QCOMPARE(install.files(), expected);
 }
 
 QTEST_GUILESS_MAIN(NginxEndToEndTest)

@@ -39,23 +39,6 @@ QByteArray element(const QString &name, const QString &path, const QString &md5,
         .toUtf8();
 }
 
-// Each text but a download's own status is followed at once by playOk(true);
-// progress comes only while a download runs. A synchronisation records the
-// version only once its files are on the disk.
-void verifyRun(const UpdateRun &run, const QStringList &statuses)
-{
-    QCOMPARE(run.statuses, statuses);
-    QStringList expected;
-    for (const QString &status : statuses)
-        expected << status << (status.startsWith("Downloading") ? QStringList() : QStringList{"playOk(true)"});
-    QStringList seen = run.emitted;
-    for (int i = seen.indexOf("downloadP"); i >= 0; i = seen.indexOf("downloadP"))
-        QVERIFY2(i > 0 && seen.takeAt(i) == "downloadP" && seen.at(i - 1).startsWith("Downloading"), qPrintable(run.emitted.join('\n')));
-    QCOMPARE(seen, expected);
-    if (statuses.contains(kManifest))
-        QVERIFY(!platform::hasUnflushedReplacements());
-}
-
 } // namespace
 
 class UpdateEngineTest : public QObject
@@ -172,7 +155,7 @@ private slots:
             QSKIP("files have no share modes here");
         platform::limitPatienceForTests(300);
         if (local == "hard link")
-            QVERIFY(fsfixtures::hardLink(relative, relative + ".bak"));
+            QVERIFY(platform::fileops::hardLink(relative, relative + ".bak"));
         if (local.contains("link") && local != "hard link" && !fsfixtures::symbolicLinksAvailable())
             QSKIP("no symbolic links for a normal user here");
         if (local == "link out") {
@@ -392,9 +375,10 @@ private slots:
         const QString other = dir.filePath("Game.bak");
         const QByteArray old(40 * 1024, 'o');
         writeFile(target, old);
-        QVERIFY(fsfixtures::setMode(target, 0777));
+        const QFileDevice::Permissions all(0x7777); // 0777
+        QVERIFY(QFile::setPermissions(target, all));
         if (layout == "hard link")
-            QVERIFY(fsfixtures::hardLink(target, other));
+            QVERIFY(platform::fileops::hardLink(target, other));
         const ReadOnlyDirectory locked(layout == "read-only directory" ? dir.path() : QString());
         if (layout == "read-only directory" && !locked.active())
             QSKIP("cannot make a directory read-only here");
@@ -421,92 +405,22 @@ private slots:
         QCOMPARE(readFile(target), committed ? content : old);
         if (layout == "hard link")
             QCOMPARE(readFile(other), committed && kind == Kind::Overwrite ? content : old);
-        if (fsfixtures::mode(target) != -1)
-            QCOMPARE(fsfixtures::mode(target), committed && kind == Kind::NewFile ? 0600 : 0777);
 #ifdef Q_OS_WIN
         // Each file is flushed before it takes its name.
         QVERIFY(!platform::hasUnflushedReplacements());
 #else
+        QCOMPARE(QFile::permissions(target), committed && kind == Kind::NewFile ? QFileDevice::Permissions(0x6600) : all); // 0600
         QCOMPARE(platform::hasUnflushedReplacements(), committed);
 #endif
         platform::flushReplacedFiles();
         QVERIFY(!platform::hasUnflushedReplacements());
     }
 
-    // The debug lines of a run whose manifest lists one `entry`, from its
-    // "NAME : " on ("{base}" is the base URL). `local`: the content of
-    // "a.dat", null for none.
-    void manifestEntryLines_data()
-    {
-        QTest::addColumn<QByteArray>("entry");
-        QTest::addColumn<QByteArray>("local");
-        QTest::addColumn<QStringList>("lines");
-        const QString game = "/home/zorvanhost/www/game/";
-        const QByteArray x = "x";
-        const QByteArray entry = element("a.dat", "a.dat", md5Hex(x), sha1Hex(x));
-        // An entry read from the manifest and hashed at `local`, `size` bytes there.
-        const auto hashed = [&](const QString &name, const QString &path, const QString &local, int size) {
-            const QStringList read{"NAME : " + name, "PATH : " + path, "MD5 server : " + md5Hex(x), sha1Hex(x), "LocalPath : " + local};
-            return read
-                + QStringList{"Vérification du hash de " + local, "Vérification du hash de " + local, "Size : " + QString::number(size)};
-        };
-        // Its download into `directory`, made by the run unless it is the top.
-        const auto fetched = [](const QString &directory) {
-            const QString relative = directory + "a.dat";
-            return QStringList{"Url : {base}" + relative, "Téléchargement de {base}" + relative, "Vérification de : " + directory}
-            + (directory.isEmpty() ? QStringList() : QStringList{"Création du dossier : " + directory})
-                + QStringList{"Chemin vers le fichier : " + relative, "Ecriture de " + relative};
-        };
-        QTest::newRow("up to date") << entry << x << hashed("a.dat", game + "a.dat", "a.dat", 1);
-        QTest::newRow("stale") << entry << QByteArray("older") << hashed("a.dat", game + "a.dat", "a.dat", 5) + fetched("");
-        QTest::newRow("one byte differs") << entry << QByteArray("y") << hashed("a.dat", game + "a.dat", "a.dat", 1) + fetched("");
-        QTest::newRow("missing") << entry << QByteArray() << hashed("a.dat", game + "a.dat", "a.dat", 0) + fetched("");
-        // Both digests must match: either alone names another file.
-        for (const bool md5Matches : {true, false}) {
-            const QString md5 = md5Matches ? md5Hex(x) : md5Hex("y"), sha1 = md5Matches ? sha1Hex("y") : sha1Hex(x);
-            QStringList lines = hashed("a.dat", game + "a.dat", "a.dat", 1) + fetched("");
-            lines[2] = "MD5 server : " + md5, lines[3] = sha1;
-            QTest::newRow(md5Matches ? "MD5 alone matches" : "SHA-1 alone matches") << element("a.dat", "a.dat", md5, sha1) << x << lines;
-        }
-        // Outside the game directory: never read, fetched every time.
-        const QString other = "/home/zorvanhost/www/other/a.dat";
-        QTest::newRow("local path stays absolute") << QByteArray(entry).replace(game.toUtf8() + "a.dat", other.toUtf8()) << x
-                                                   << hashed("a.dat", other, other, 0) + fetched("other/");
-        QTest::newRow("incomplete, not looked at")
-            << QByteArray(entry).replace(" SHA1=", " sha1=") << x
-            << hashed("a.dat", game + "a.dat", "", 0).mid(0, 3) + QStringList{"", "Entrée incomplète ignorée : " + game + "a.dat"};
-        QTest::newRow("a Windows device") << element("nul.a.dat", "nul.a.dat", md5Hex(x), sha1Hex(x)) << x
-                                          << hashed("nul.a.dat", game + "nul.a.dat", "nul.a.dat", 0)
-                + QStringList{"Chemin refusé : " + game + "nul.a.dat"};
-    }
-
-    void manifestEntryLines()
-    {
-        QFETCH(QByteArray, entry);
-        QFETCH(QByteArray, local);
-        QFETCH(QStringList, lines);
-        TempInstallation install;
-        ServedTree served;
-        served.write("version.txt", "2\n");
-        served.write("a.dat", "x");
-        served.write("other/a.dat", "x");
-        served.write("file_listing.xml", "<Files>" + entry + "</Files>");
-        install.write("localversion.txt", "1\n");
-        if (!local.isNull())
-            install.write("a.dat", local);
-#ifndef Q_OS_WIN // where no file can have a device's name
-        served.write("nul.a.dat", "x");
-        if (!local.isNull())
-            install.write("nul.a.dat", local);
-#endif
-        DebugLines debug;
-        runUpdate();
-        QCOMPARE(debug.from("NAME : "), lines.replaceInStrings("{base}", updateServer().url()));
-    }
-
     // Null: no such file, or for the server a 404. The installation holds an
-    // intact "a.dat" and "Game.exe" and an unlisted save, which stays;
-    // "Data/x.dat" is served, not installed. `repair`: a Repair, not a check.
+    // intact "a.dat" ("a") and "Game.exe" and an unlisted save, which stays;
+    // "Data/x.dat", "a.dat" and "b.dat" are served ("x"), not "Data/x.dat".
+    // `repair`: a Repair, not a check. `lines`, when given: the run's debug
+    // lines from its first "NAME : " on ("{base}" is the base URL).
     void run_data()
     {
         QTest::addColumn<bool>("repair");
@@ -515,13 +429,14 @@ private slots:
         QTest::addColumn<QByteArray>("listing");
         QTest::addColumn<QByteArray>("listingOnDisk");
         QTest::addColumn<QStringList>("statuses");
+        QTest::addColumn<QStringList>("lines");
         const QByteArray none;
         const QByteArray x = manifestFor({{"Data/x.dat", "x"}});
         const QString fetchX = "Downloading (100.00%) x.dat...";
         bool repair = false;
         const auto row = [&](const char *tag, const QByteArray &local, const QByteArray &server, const QByteArray &listing,
-                             const QByteArray &onDisk, const QStringList &middle) {
-            QTest::newRow(tag) << repair << local << server << listing << onDisk << QStringList{kVersion} + middle;
+                             const QByteArray &onDisk, const QStringList &middle, const QStringList &lines = {}) {
+            QTest::newRow(tag) << repair << local << server << listing << onDisk << QStringList{kVersion} + middle << lines;
         };
         row("same bytes", "1.4\n", "1.4\n", x, none, {kLatest, kFinished});
         row("CR LF against LF", "1.4\n", "1.4\r\n", x, none, {kLatest, kFinished});
@@ -550,6 +465,49 @@ private slots:
                 + element("../../../zorvan-out.dat", "Game.exe", "", "") + element("Game.exe", "Game.exe", md5Hex("game"), sha1Hex("game"))
                 + "</Files>",
             none, {kManifest, "Downloading (20.00%) a.dat...", "Downloading (40.00%) b.dat...", kFinished});
+        // A new version whose manifest lists one entry; the debug lines of
+        // the entry read and hashed at `local`, `size` bytes there, and of its
+        // download into `directory`, which the run makes unless it is the top.
+        const auto entry = [&](const char *tag, const QByteArray &listing, const QStringList &middle, const QStringList &lines) {
+            row(tag, "1.0\n", "2.0\n", listing, none, QStringList{kManifest} + middle + QStringList{kFinished}, lines);
+        };
+        const auto one = [](const QString &name, const QString &md5, const QString &sha1) {
+            return "<Files>" + element(name, name, md5, sha1) + "</Files>";
+        };
+        const QString game = "/home/zorvanhost/www/game/";
+        const auto hashed = [&](const QString &name, const QString &path, const QString &local, int size, const QString &md5,
+                                const QString &sha1) {
+            const QStringList read{"NAME : " + name, "PATH : " + path, "MD5 server : " + md5, sha1, "LocalPath : " + local};
+            return read
+                + QStringList{"Vérification du hash de " + local, "Vérification du hash de " + local, "Size : " + QString::number(size)};
+        };
+        const auto fetched = [](const QString &directory, const QString &name) {
+            const QString relative = directory + name;
+            return QStringList{"Url : {base}" + relative, "Téléchargement de {base}" + relative, "Vérification de : " + directory}
+            + (directory.isEmpty() ? QStringList() : QStringList{"Création du dossier : " + directory})
+                + QStringList{"Chemin vers le fichier : " + relative, "Ecriture de " + relative};
+        };
+        const QString aMd5 = md5Hex("a"), aSha1 = sha1Hex("a"), xMd5 = md5Hex("x"), xSha1 = sha1Hex("x");
+        const QString fetchA = "Downloading (100.00%) a.dat...";
+        entry("entry up to date", one("a.dat", aMd5, aSha1), {}, hashed("a.dat", game + "a.dat", "a.dat", 1, aMd5, aSha1));
+        entry("entry stale", one("a.dat", xMd5, xSha1), {fetchA},
+              hashed("a.dat", game + "a.dat", "a.dat", 1, xMd5, xSha1) + fetched("", "a.dat"));
+        entry("entry missing", one("b.dat", xMd5, xSha1), {"Downloading (100.00%) b.dat..."},
+              hashed("b.dat", game + "b.dat", "b.dat", 0, xMd5, xSha1) + fetched("", "b.dat"));
+        // Both digests must match: either alone names another file.
+        entry("entry, MD5 alone matches", one("a.dat", aMd5, xSha1), {fetchA},
+              hashed("a.dat", game + "a.dat", "a.dat", 1, aMd5, xSha1) + fetched("", "a.dat"));
+        entry("entry, SHA-1 alone matches", one("a.dat", xMd5, aSha1), {fetchA},
+              hashed("a.dat", game + "a.dat", "a.dat", 1, xMd5, aSha1) + fetched("", "a.dat"));
+        // Outside the game directory: never read, fetched every time.
+        const QString other = "/home/zorvanhost/www/other/a.dat";
+        entry("entry's local path stays absolute", one("a.dat", aMd5, aSha1).replace(game.toUtf8() + "a.dat", other.toUtf8()), {fetchA},
+              hashed("a.dat", other, other, 0, aMd5, aSha1) + fetched("other/", "a.dat"));
+        entry("entry incomplete, not looked at", one("a.dat", aMd5, aSha1).replace(" SHA1=", " sha1="), {},
+              hashed("a.dat", game + "a.dat", "", 0, aMd5, aSha1).mid(0, 3)
+                  + QStringList{"", "Entrée incomplète ignorée : " + game + "a.dat"});
+        entry("entry names a Windows device", one("nul.a.dat", aMd5, aSha1), {},
+              hashed("nul.a.dat", game + "nul.a.dat", "nul.a.dat", 0, aMd5, aSha1) + QStringList{"Chemin refusé : " + game + "nul.a.dat"});
         // A Repair checks every file although the versions are the same.
         repair = true;
         const QByteArray intact = manifestFor({{"a.dat", "a"}, {"Game.exe", "game"}});
@@ -566,6 +524,7 @@ private slots:
         QFETCH(QByteArray, listing);
         QFETCH(QByteArray, listingOnDisk);
         QFETCH(QStringList, statuses);
+        QFETCH(QStringList, lines);
         TempInstallation install;
         ServedTree served;
         served.write("version.txt", server);
@@ -574,7 +533,7 @@ private slots:
         served.write("file_listing.xml", listing);
         if (listing.isNull())
             updateServer().setBehaviour("/game/file_listing.xml", Behaviour::NotFound);
-        for (const char *file : {"Data/x.dat", "a.dat", "b.dat"})
+        for (const char *file : {"Data/x.dat", "a.dat", "b.dat", "other/a.dat"})
             served.write(file, "x");
         if (local == "<directory>")
             QDir().mkdir("localversion.txt");
@@ -586,8 +545,15 @@ private slots:
         install.write("Game.exe", "game");
         install.write("file_listing.php", "left by an old launcher");
         install.write("Saves/Zorvan_Party-1", "unlisted");
+#ifndef Q_OS_WIN // where no file can have a device's name
+        served.write("nul.a.dat", "x");
+        install.write("nul.a.dat", "a");
+#endif
 
+        DebugLines debug;
         verifyRun(runUpdate(repair), statuses);
+        if (!lines.isEmpty())
+            QCOMPARE(debug.from("NAME : "), lines.replaceInStrings("{base}", updateServer().url()));
         const bool failed = statuses.endsWith(k009);
         if (local != "<directory>")
             QCOMPARE(install.read("localversion.txt"), failed ? (local.isNull() ? "0.0\n" : local) : server);

@@ -194,9 +194,10 @@ private slots:
         QCOMPARE(snapshot(other.path()), otherAfter);
         if (copied) {
             QVERIFY(!QFileInfo(destination).isSymLink());
-            if (fsfixtures::mode(destination) != -1)
-                QCOMPARE(QFile::permissions(destination),
-                         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+#ifndef Q_OS_WIN // where a file has no permission bits
+            QCOMPARE(QFile::permissions(destination),
+                     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+#endif
         }
     }
 };

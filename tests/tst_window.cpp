@@ -10,6 +10,7 @@
 #include "platform/logfile.h"
 #include "saves/savemanager.h"
 #include "support/catalogue.h"
+#include "support/e2e.h"
 #include "support/standin.h"
 #include "support/testenv.h"
 #include "updater/gameupdater.h"
@@ -19,7 +20,6 @@
 #include "widgets/textperso.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -143,16 +143,6 @@ private:
     QString m_path;
     std::function<void()> m_act;
     bool m_done = false;
-};
-
-// A window that refuses to close while `refuse` holds.
-class Refusing : public QWidget
-{
-public:
-    bool refuse = true;
-
-protected:
-    void closeEvent(QCloseEvent *event) override { event->setAccepted(!refuse); }
 };
 
 } // namespace
@@ -563,19 +553,6 @@ private slots:
         QCOMPARE(exitCode, 0);
     }
 
-    // A close that the window refuses is no request to quit.
-    void refusedCloseIsNoQuit()
-    {
-        Refusing window;
-        lifecycle::watchWindow(&window);
-        window.show();
-        QVERIFY(!window.close() && window.isVisible());
-        QVERIFY(!lifecycle::quitRequested());
-        window.refuse = false;
-        QVERIFY(window.close());
-        QVERIFY(lifecycle::quitRequested());
-    }
-
     // The icon compiled into the library reaches the program that links it,
     // in every size Windows shows (taskbar, title bar, Alt+Tab, Explorer).
     void applicationIconSizes()
@@ -635,32 +612,20 @@ private slots:
         QFETCH(QString, lang);
         QFETCH(QByteArray, stored);
         QFETCH(QByteArray, written);
-        TempInstallation install;
         ServedTree served; // empty: every request is answered 404
-        QTemporaryDir config;
-        const QString store = config.filePath("Team Quillon/Zorvan Lumeth.conf");
+        const e2e::Installation install;
+        const QString store = install.side.filePath("Team Quillon/Zorvan Lumeth.conf");
         if (!stored.isNull())
             writeFile(store, stored);
-        QVERIFY(QFile::copy(kTranslation, install.absolute("zorvanlauncher_fr.qm")));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment(); // main removed LC_* and LANGUAGE
-        env.insert("LANG", lang);
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("XDG_CONFIG_HOME", config.path());
-        env.insert("XDG_CACHE_HOME", config.filePath("cache"));
-        env.insert("XDG_DATA_HOME", config.filePath("data"));
-        env.insert("ZORVAN_UPDATE_URL", updateServer().url());
-        QProcess launcher;
-        launcher.setProcessChannelMode(QProcess::MergedChannels);
-        launcher.setProcessEnvironment(env);
-        launcher.setWorkingDirectory(install.path());
-        launcher.start(QStringLiteral(ZORVAN_LAUNCHER_BINARY), QStringList());
+        QVERIFY(QFile::copy(kTranslation, install.file("zorvanlauncher_fr.qm")));
+        e2e::LauncherRun launcher(install, updateServer().url(), {"LC_ALL=", "LANG=" + lang}); // main removed the other LC_*
+        QVERIFY(launcher.start());
         // Once it asks for the version file, the window stands and the
         // translation was loaded if it ever is; a loaded one stays mapped.
         QVERIFY(QTest::qWaitFor([&] { return updateServer().requests().contains("/game/version.txt"); }, 60000));
-        const QByteArray maps = readFile(QStringLiteral("/proc/%1/maps").arg(launcher.processId()));
-        launcher.kill();
-        launcher.waitForFinished();
-        const QString qm = QFileInfo(install.absolute("zorvanlauncher_fr.qm")).canonicalFilePath();
+        const QByteArray maps = readFile(QStringLiteral("/proc/%1/maps").arg(launcher.process.processId()));
+        launcher.process.kill(), launcher.process.waitForFinished();
+        const QString qm = QFileInfo(install.file("zorvanlauncher_fr.qm")).canonicalFilePath();
         QCOMPARE(maps.contains(QFile::encodeName(qm)), lang.startsWith("fr"));
         QCOMPARE(readFile(store), written);
     }

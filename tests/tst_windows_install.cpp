@@ -10,6 +10,7 @@
 
 #include <QProcess>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <windows.h>
@@ -35,14 +36,10 @@ bool keyExists(const wchar_t *key)
     return true;
 }
 
+// In the user's Start-menu programs folder (FOLDERID_Programs).
 QString startMenuShortcut()
 {
-    PWSTR programs = nullptr;
-    QString path;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Programs, 0, nullptr, &programs)))
-        path = QDir::fromNativeSeparators(QString::fromWCharArray(programs)) + QStringLiteral("/Zorvan Lumeth.lnk");
-    CoTaskMemFree(programs);
-    return path;
+    return QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation) + QStringLiteral("/Zorvan Lumeth.lnk");
 }
 
 // Whether the shortcut file is there: Qt takes a .lnk for a link and asks

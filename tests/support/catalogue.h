@@ -3,15 +3,17 @@
 #include <QStringList>
 #include <QTranslator>
 
-// A catalogue of every text the launcher shows, each in the translation
-// context and with the disambiguation that it is looked up with. Installed
-// on the application, it sees every lookup that no later translator answers
-// and records each one in a context of the launcher's that it does not hold:
-// a text looked up in another context or with another disambiguation than
-// the translators were given, which a real catalogue would never translate.
+// The launcher's own French catalogue, as a witness of every text the
+// launcher looks up. Installed on the application, it sees every lookup that
+// no later translator answers and records each one, in a context of the
+// launcher's, that the catalogue does not translate: a text looked up in
+// another context or with another disambiguation than the translators were
+// given, or one they were never given or whose French form has another
+// code.
 class LauncherCatalogue : public QTranslator
 {
 public:
+    LauncherCatalogue();
     QString translate(const char *context, const char *sourceText, const char *disambiguation = nullptr, int n = -1) const override;
     bool isEmpty() const override { return false; }
 
@@ -19,5 +21,6 @@ public:
     QStringList misplaced() const { return m_misplaced; }
 
 private:
+    QTranslator m_french;
     mutable QStringList m_misplaced;
 };

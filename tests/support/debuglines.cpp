@@ -69,33 +69,28 @@ bool setImmutable(const QString &path, bool on)
 
 } // namespace
 
+#endif
+
+// Elsewhere no directory is made read-only; the callers skip their case.
 ReadOnlyDirectory::ReadOnlyDirectory(const QString &path)
     : m_path(path)
 {
+#ifdef Q_OS_LINUX
     if (::geteuid() == 0) {
         if (setImmutable(path, true))
             m_how = How::Immutable;
     } else if (::chmod(QFile::encodeName(path).constData(), 0555) == 0) {
         m_how = How::Mode;
     }
+#endif
 }
 
 ReadOnlyDirectory::~ReadOnlyDirectory()
 {
+#ifdef Q_OS_LINUX
     if (m_how == How::Immutable)
         setImmutable(m_path, false);
     else if (m_how == How::Mode)
         ::chmod(QFile::encodeName(m_path).constData(), 0755);
-}
-
-#else
-
-// Elsewhere no directory is made read-only; the callers skip their case.
-ReadOnlyDirectory::ReadOnlyDirectory(const QString &path)
-    : m_path(path)
-{
-}
-
-ReadOnlyDirectory::~ReadOnlyDirectory() = default;
-
 #endif
+}

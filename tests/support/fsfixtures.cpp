@@ -16,25 +16,12 @@
 // Each fixture as each system has it, side by side.
 namespace fsfixtures {
 
-bool hardLink(const QString &existing, const QString &extraName)
-{
-#ifdef Q_OS_WIN
-    return CreateHardLinkW(QDir::toNativeSeparators(extraName).toStdWString().c_str(),
-                           QDir::toNativeSeparators(existing).toStdWString().c_str(), nullptr);
-#else
-    return ::link(QFile::encodeName(existing).constData(), QFile::encodeName(extraName).constData()) == 0;
-#endif
-}
-
-HeldFile::HeldFile(const QString &path, bool sharesWrites)
+HeldFile::HeldFile([[maybe_unused]] const QString &path, [[maybe_unused]] bool sharesWrites)
 {
 #ifdef Q_OS_WIN
     handle = CreateFileW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16()), GENERIC_READ,
                          FILE_SHARE_READ | (sharesWrites ? FILE_SHARE_WRITE : 0), nullptr, OPEN_EXISTING, 0, nullptr);
     handle = handle == INVALID_HANDLE_VALUE ? nullptr : handle;
-#else
-    Q_UNUSED(path)
-    Q_UNUSED(sharesWrites)
 #endif
 }
 
@@ -56,11 +43,9 @@ bool symbolicLinksAvailable()
 #endif
 }
 
-bool mountTiny(const QString &path, const char *size)
+bool mountTiny([[maybe_unused]] const QString &path, [[maybe_unused]] const char *size)
 {
 #ifdef Q_OS_WIN
-    Q_UNUSED(path)
-    Q_UNUSED(size)
     return false;
 #else
     const QByteArray options = QByteArray("size=") + size;
@@ -68,46 +53,19 @@ bool mountTiny(const QString &path, const char *size)
 #endif
 }
 
-void unmount(const QString &path)
+void unmount([[maybe_unused]] const QString &path)
 {
-#ifdef Q_OS_WIN
-    Q_UNUSED(path)
-#else
+#ifndef Q_OS_WIN
     ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
 #endif
 }
 
-bool makeFifo(const QString &path)
+bool makeFifo([[maybe_unused]] const QString &path)
 {
 #ifdef Q_OS_WIN
-    Q_UNUSED(path)
     return false;
 #else
     return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
-#endif
-}
-
-bool setMode(const QString &path, unsigned mode)
-{
-#ifdef Q_OS_WIN
-    Q_UNUSED(path)
-    Q_UNUSED(mode)
-    return true;
-#else
-    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
-#endif
-}
-
-int mode(const QString &path)
-{
-#ifdef Q_OS_WIN
-    Q_UNUSED(path)
-    return -1;
-#else
-    struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return -2;
-    return int(info.st_mode & 07777);
 #endif
 }
 

@@ -2,10 +2,9 @@
 
 #include <QString>
 
-// File-system layouts the tests build, on each system where it can: a second
-// hard link, a symbolic link, a full disk (a tiny tmpfs, root only), the
-// permission bits of a file, a file held open by another program, and the
-// threads of this process.
+// File-system layouts the tests build, on each system where it can: a
+// symbolic link, a full disk (a tiny tmpfs, root only), a named pipe, a file
+// held open by another program, and the threads of this process.
 namespace fsfixtures {
 
 // Holds the file at `path` open as a virus scanner does (sharing reads
@@ -21,8 +20,6 @@ struct HeldFile
     void *handle = nullptr;
 };
 
-bool hardLink(const QString &existing, const QString &extraName);
-
 // A symbolic link; Windows needs a privilege for those (and the toolkit's
 // link makes a shell shortcut there), so the callers skip their case.
 bool symbolicLinksAvailable();
@@ -34,10 +31,6 @@ void unmount(const QString &path);
 
 // A named pipe at `path`; false where a directory holds none (Windows).
 bool makeFifo(const QString &path);
-
-bool setMode(const QString &path, unsigned mode);
-// The permission bits, or -1 where a file has none (Windows).
-int mode(const QString &path);
 
 int threadCount();
 

@@ -1,14 +1,14 @@
 // A stand-in for the game's executable on Windows: a GUI program without a
-// window that records its parent process, its working directory and its
-// arguments, one per line in UTF-8, into the file whose path the side file
-// "<its own path>.record-path" holds in UTF-16. The record appears in one
-// rename, so a record that exists is complete. Plain Win32, so that it can be
-// copied anywhere.
+// window that records its working directory and its arguments, one per line
+// in UTF-8 after a parent of 0 (Windows names the starting process as the
+// parent of any process: nothing to learn from it), into the file whose path
+// the side file "<its own path>.record-path" holds in UTF-16. The record
+// appears in one rename, so a record that exists is complete. Plain Win32,
+// so that it can be copied anywhere.
 
 #include <windows.h>
 
 #include <shellapi.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstring>
@@ -24,29 +24,12 @@ std::string utf8(const wchar_t *text)
     return result;
 }
 
-// The process that created this one, as the system saw it at start.
-DWORD parentProcessId()
-{
-    DWORD parent = 0;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return 0;
-    PROCESSENTRY32W entry;
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more && !parent; more = Process32NextW(snapshot, &entry))
-        parent = entry.th32ProcessID == GetCurrentProcessId() ? entry.th32ParentProcessID : 0;
-    CloseHandle(snapshot);
-    return parent;
-}
-
 wchar_t self[32768], directory[32768], target[32768];
 
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
-    // Taken first: the parent may end soon after starting the game.
-    const DWORD parent = parentProcessId();
     GetModuleFileNameW(nullptr, self, 32767);
     GetCurrentDirectoryW(32767, directory);
     FILE *side = _wfopen((std::wstring(self) + L".record-path").c_str(), L"rb");
@@ -54,7 +37,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
         return 2;
     fclose(side);
 
-    std::string record = std::to_string(parent) + '\n' + utf8(directory) + '\n';
+    std::string record = "0\n" + utf8(directory) + '\n';
     int argc = 0;
     LPWSTR *argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     for (int i = 1; argv && i < argc; ++i)

@@ -22,7 +22,7 @@ struct Record
     bool present = false;
     QStringList arguments;
     QString workingDirectory; // with "/" as separator
-    qint64 parentAtStart = 0;
+    qint64 parentAtStart = 0; // 0 on Windows
 };
 
 Record read(const QString &recordPath);

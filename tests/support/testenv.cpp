@@ -1,6 +1,7 @@
 #include "testenv.h"
 
 #include "platform/lifecycle.h"
+#include "platform/replacefile.h"
 #include "updater/gameupdater.h"
 #include "updater/serverurls.h"
 
@@ -10,6 +11,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
 
 LoopbackHttpServer &updateServer()
@@ -26,42 +28,29 @@ LoopbackHttpServer &updateServer()
     return *server;
 }
 
+// Windows' store, the registry, cannot be pointed elsewhere: the tests run
+// in a Wine prefix of their own, and each isolated store starts and ends
+// with the launcher's branch removed.
+IsolatedSettings::IsolatedSettings()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Team Quillon"));
+    QCoreApplication::setApplicationName(QStringLiteral("Zorvan Lumeth"));
 #ifdef Q_OS_WIN
-// The registry cannot be pointed elsewhere: the tests run in a Wine prefix
-// of their own, and each isolated store starts and ends with the
-// launcher's branch removed.
-namespace {
-void clearLauncherBranch()
-{
-    QSettings(QStringLiteral("Team Quillon"), QStringLiteral("Zorvan Lumeth")).clear();
-}
-} // namespace
-
-IsolatedSettings::IsolatedSettings()
-{
-    clearLauncherBranch();
-    QCoreApplication::setOrganizationName(QStringLiteral("Team Quillon"));
-    QCoreApplication::setApplicationName(QStringLiteral("Zorvan Lumeth"));
-}
-
-IsolatedSettings::~IsolatedSettings()
-{
-    clearLauncherBranch();
-}
+    QSettings().clear();
 #else
-IsolatedSettings::IsolatedSettings()
-{
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
-    QCoreApplication::setOrganizationName(QStringLiteral("Team Quillon"));
-    QCoreApplication::setApplicationName(QStringLiteral("Zorvan Lumeth"));
+#endif
 }
 
 IsolatedSettings::~IsolatedSettings()
 {
+#ifdef Q_OS_WIN
+    QSettings().clear();
+#else
     // A place that no longer exists rather than the machine's own store.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path() + QStringLiteral("/gone"));
-}
 #endif
+}
 
 ServedTree::~ServedTree()
 {
@@ -142,24 +131,37 @@ void clearQuitRequest()
 UpdateRun runUpdate(bool repair, const std::function<void(GameUpdater &)> &start)
 {
     GameUpdater updater;
-    QSignalSpy infos(&updater, &GameUpdater::infos);
-    QSignalSpy playOk(&updater, &GameUpdater::playOk);
-    QStringList merged;
-    QObject::connect(&updater, &GameUpdater::infos, [&](const QString &text) { merged << text; });
-    QObject::connect(&updater, &GameUpdater::playOk,
-                     [&](bool ok) { merged << QString::fromLatin1(ok ? "playOk(true)" : "playOk(false)"); });
+    UpdateRun run;
+    QObject::connect(&updater, &GameUpdater::infos, [&](const QString &text) {
+        run.statuses << text;
+        run.emitted << text;
+    });
+    QObject::connect(&updater, &GameUpdater::playOk, [&](bool ok) { run.emitted << (ok ? "playOk(true)" : "playOk(false)"); });
     QObject::connect(&updater, &GameUpdater::downloadP, [&]() {
-        if (merged.isEmpty() || merged.last() != QLatin1String("downloadP"))
-            merged << QStringLiteral("downloadP");
+        if (run.emitted.isEmpty() || run.emitted.last() != QLatin1String("downloadP"))
+            run.emitted << QStringLiteral("downloadP");
     });
     updateServer().clearRequests();
     if (start)
         start(updater);
     repair ? updater.forceUpdate() : updater.checkUpdate();
-    UpdateRun run{texts(infos), {}, updateServer().requests(), lifecycle::quitRequested(), merged};
-    for (const QList<QVariant> &args : playOk)
-        run.playOk << args.at(0).toBool();
+    run.requests = updateServer().requests();
+    run.quit = lifecycle::quitRequested();
     if (run.quit)
         clearQuitRequest();
     return run;
+}
+
+void verifyRun(const UpdateRun &run, const QStringList &statuses)
+{
+    QCOMPARE(run.statuses, statuses);
+    QStringList expected;
+    for (const QString &status : statuses)
+        expected << status << (status.startsWith("Downloading") ? QStringList() : QStringList{"playOk(true)"});
+    QStringList seen = run.emitted;
+    for (int i = seen.indexOf("downloadP"); i >= 0; i = seen.indexOf("downloadP"))
+        QVERIFY2(i > 0 && seen.takeAt(i) == "downloadP" && seen.at(i - 1).startsWith("Downloading"), qPrintable(run.emitted.join('\n')));
+    QCOMPARE(seen, expected);
+    if (statuses.contains(kManifest))
+        QVERIFY(!platform::hasUnflushedReplacements());
 }

@@ -9,7 +9,6 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
-#include <QVector>
 
 #include <functional>
 
@@ -109,7 +108,6 @@ void clearQuitRequest();
 struct UpdateRun
 {
     QStringList statuses;
-    QVector<bool> playOk;
     QStringList requests;
     bool quit = false;
     // The three signals merged in the order emitted: each status text,
@@ -120,6 +118,10 @@ struct UpdateRun
 // `start`, when given, runs first on the same engine, as the launcher's
 // start-up does before its check (the patch notes).
 UpdateRun runUpdate(bool repair = false, const std::function<void(GameUpdater &)> &start = {});
+// The run showed `statuses`, each text but a download's own followed at
+// once by playOk(true), progress only while a download runs; a
+// synchronisation records the version only once its files are on the disk.
+void verifyRun(const UpdateRun &run, const QStringList &statuses);
 
 // Answers the launcher's dialogs without a person and records each one as
 // "save|caption|directory|filter", "open|..." or "message|text".
