@@ -5,7 +5,7 @@ zorvan_packages=(
     g++ make cmake pkg-config
     qtbase5-dev qttools5-dev qttools5-dev-tools
     libtinyxml2-dev libsodium-dev
-    xvfb xauth xdotool
+    xvfb xauth
     nginx-light curl
     clang-format
 )
