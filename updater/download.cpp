@@ -193,10 +193,27 @@ void GameUpdater::reportFailure(const char *text)
     emit playOk(true);
 }
 
-// Whether a body that arrived is exactly the one the studio vouched for.
-static bool asVouched(BodyTransfer &transfer, qint64 size, const QString &sha256)
+bool GameUpdater::fetchBody(const QString &url, BodyTransfer &transfer, bool gameFile, const Listing *vouched)
 {
-    return !transfer.overLimit() && transfer.received() == size && transfer.sha256() == sha256;
+    // SHA-256 and the size bind the body to what the studio signed; MD5 and
+    // SHA-1, which collisions defeat, would add nothing to them.
+    if (vouched) {
+        transfer.setLimit(vouched->size);
+        transfer.addSha256();
+    }
+    const FetchOutcome outcome = fetch(url, transfer);
+    if (outcome != FetchOutcome::Finished && !transfer.overLimit()) {
+        const DownloadTexts &texts = textsFor(gameFile);
+        reportFailure(outcome == FetchOutcome::Interrupted ? texts.interrupted : texts.networkError);
+        return false;
+    }
+    // A body longer than vouched for was cut off as it arrived.
+    if (vouched && (transfer.overLimit() || transfer.received() != vouched->size || transfer.sha256() != vouched->sha256)) {
+        debugLine(QStringLiteral("Fichier refusé, SHA-256 reçu : "), transfer.sha256());
+        reportFailure(SignedPublication::kBodyRefused);
+        return false;
+    }
+    return true;
 }
 
 bool GameUpdater::fetchStatement()
@@ -227,7 +244,6 @@ bool GameUpdater::fetchStatement()
 
 bool GameUpdater::download(const QString &filePath, QByteArray *keep)
 {
-    const DownloadTexts &texts = textsFor(false);
     debugLine(QStringLiteral("Téléchargement de "), filePath);
     const QString localPath = server::localPathOf(filePath);
     // A build with the studio's key fetches only what its statement covers.
@@ -245,22 +261,10 @@ bool GameUpdater::download(const QString &filePath, QByteArray *keep)
     emit infos(tr("Downloading  ", "When we download a file") + localPath + QStringLiteral("..."));
 
     BodyTransfer transfer(keep ? BodyTransfer::Storage::Memory : BodyTransfer::Storage::File, QFileInfo(localPath).fileName());
-    if (covered) {
-        transfer.setLimit(covered->size);
-        transfer.addSha256();
-    }
-    const FetchOutcome outcome = fetch(filePath, transfer);
-    if (outcome != FetchOutcome::Finished && !transfer.overLimit()) {
-        reportFailure(outcome == FetchOutcome::Interrupted ? texts.interrupted : texts.networkError);
-        return false;
-    }
-    // A body longer than vouched for was cut off as it arrived.
-    if (covered && !asVouched(transfer, covered->size, QString::fromLatin1(covered->sha256))) {
-        debugLine(QStringLiteral("Fichier refusé, SHA-256 reçu : "), transfer.sha256());
-        reportFailure(SignedPublication::kBodyRefused);
-        return false;
-    }
-    if (!store(localPath, transfer, false))
+    Listing vouched;
+    if (covered)
+        vouched = Listing{covered->size, QString::fromLatin1(covered->sha256)};
+    if (!fetchBody(filePath, transfer, false, covered ? &vouched : nullptr) || !store(localPath, transfer, false))
         return false;
     if (keep)
         *keep = transfer.memory();
@@ -274,7 +278,6 @@ void GameUpdater::downloadFile(QString filePath)
 
 bool GameUpdater::downloadGameFile(const QString &filePath, const QString &fileName, double totalToDownload, double nbDownloaded)
 {
-    const DownloadTexts &texts = textsFor(true);
     // Taken now: a run started inside the wait below sets its own.
     Listing *const listed = std::exchange(m_listing, nullptr);
     debugLine(QStringLiteral("Téléchargement de "), filePath);
@@ -283,24 +286,10 @@ bool GameUpdater::downloadGameFile(const QString &filePath, const QString &fileN
                + QStringLiteral("..."));
 
     BodyTransfer transfer(BodyTransfer::Storage::File, fileName);
-    // SHA-256 and the size bind the body to the signed manifest; MD5 and
-    // SHA-1, which collisions defeat, would add nothing to them.
-    if (listed) {
-        transfer.setLimit(listed->size);
-        transfer.addSha256();
-    }
-    const FetchOutcome outcome = fetch(filePath, transfer);
-    if (outcome != FetchOutcome::Finished && !transfer.overLimit()) {
-        reportFailure(outcome == FetchOutcome::Interrupted ? texts.interrupted : texts.networkError);
-        return false;
-    }
     // A signed publication's file is stored only when its body is the one
     // the manifest lists; a longer one was cut off as it arrived.
-    if (listed && !asVouched(transfer, listed->size, listed->sha256)) {
-        debugLine(QStringLiteral("Fichier refusé, SHA-256 reçu : "), transfer.sha256());
-        reportFailure(SignedPublication::kBodyRefused);
+    if (!fetchBody(filePath, transfer, true, listed))
         return false;
-    }
 
     const QString directory = paths::downloadDirectory(filePath, fileName, server::baseUrl());
     debugLine(QStringLiteral("Vérification de : "), directory);

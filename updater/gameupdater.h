@@ -76,6 +76,10 @@ private:
     // back a covered body as it was checked, for the manifest.
     bool download(const QString &filePath, QByteArray *keep = nullptr);
     bool downloadGameFile(const QString &filePath, const QString &fileName, double totalToDownload, double nbDownloaded);
+    // Fetches `url` into `transfer`, reporting a failure itself. A body the
+    // studio vouched for is cut off beyond its size and refused unless it
+    // is that body.
+    bool fetchBody(const QString &url, BodyTransfer &transfer, bool gameFile, const Listing *vouched);
     // Reports a failed download: its text, then playOk(true).
     void reportFailure(const char *text);
     // Fetches and checks the studio's statement (a build with a key); false,
