@@ -6,8 +6,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <cstring>
-
 namespace platform {
 
 using replacefile::Entry;
@@ -52,12 +50,6 @@ public:
     }
     qint64 size() const override { return m_bytes.size(); }
     const char *data() const override { return m_bytes.constData(); }
-    qint64 readAt(qint64 offset, char *buffer, qint64 size) override
-    {
-        const qint64 count = qBound<qint64>(0, m_bytes.size() - offset, size);
-        memcpy(buffer, m_bytes.constData() + offset, size_t(count));
-        return count;
-    }
 
 private:
     const QByteArray &m_bytes;
@@ -74,12 +66,7 @@ struct IncomingFile::State : public replacefile::Content
 
     qint64 size() const override { return appended; }
     const char *data() const override { return incoming ? nullptr : memory.constData(); }
-    qint64 readAt(qint64 offset, char *buffer, qint64 count) override
-    {
-        if (incoming)
-            return incoming->readAt(offset, buffer, count);
-        return Bytes(memory).readAt(offset, buffer, count);
-    }
+    qint64 readAt(qint64 offset, char *buffer, qint64 count) override { return incoming ? incoming->readAt(offset, buffer, count) : -1; }
     replacefile::Incoming *file() override { return incoming.get(); }
 };
 

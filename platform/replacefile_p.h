@@ -60,8 +60,9 @@ public:
     virtual qint64 size() const = 0;
     // The bytes, when they are in memory.
     virtual const char *data() const { return nullptr; }
-    // Up to `size` bytes from `offset`, as Incoming::readAt.
-    virtual qint64 readAt(qint64 offset, char *buffer, qint64 size) = 0;
+    // Up to `size` bytes from `offset`, as Incoming::readAt, when they are
+    // in a file.
+    virtual qint64 readAt(qint64, char *, qint64) { return -1; }
     // The file holding the bytes, when there is one.
     virtual Incoming *file() { return nullptr; }
 };

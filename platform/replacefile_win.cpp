@@ -252,8 +252,7 @@ private:
             // where it can be found again whatever step fails.
             m_backup = systemPath(temporaryName(m_target));
             if (replaceFile(target, source, m_backup)) {
-                DeleteFileW(m_backup.c_str());
-                m_backup.clear();
+                discardBackup();
                 return Try::Done;
             }
             const DWORD error = GetLastError();
@@ -278,8 +277,7 @@ private:
     Try recover(const std::wstring &target, const std::wstring &source)
     {
         if (moveFile(source, target, MOVEFILE_WRITE_THROUGH)) {
-            DeleteFileW(m_backup.c_str());
-            m_backup.clear();
+            discardBackup();
             return Try::Done;
         }
         const Try moved = outcomeOf(false);
@@ -287,6 +285,15 @@ private:
         restore(target);
         SetLastError(error);
         return moved == Try::Failed && m_backup.empty() ? Try::Failed : Try::Busy;
+    }
+
+    // The replaced file is no longer wanted; a scanner that opened it after
+    // its rename delays its deletion.
+    void discardBackup()
+    {
+        persist(
+            patience(kFilePatienceMs), [&] { return outcomeOf(DeleteFileW(m_backup.c_str())); }, false);
+        m_backup.clear();
     }
 
     Try restore(const std::wstring &target)

@@ -87,6 +87,11 @@ bool decimal(const QByteArray &text, int digits, quint64 *value)
 
 } // namespace
 
+bool parseSequence(const QByteArray &text, quint64 *sequence)
+{
+    return decimal(text, kMaxSequenceDigits, sequence);
+}
+
 const CoveredFile *Statement::find(const QString &name) const
 {
     for (const CoveredFile &file : files) {
@@ -120,7 +125,7 @@ bool parseStatement(const QByteArray &text, Statement &statement)
         || !lines.last().startsWith("signature "))
         return false;
     Statement parsed;
-    if (!decimal(lines.at(0).mid(qstrlen("sequence ")), kMaxSequenceDigits, &parsed.sequence))
+    if (!parseSequence(lines.at(0).mid(qstrlen("sequence ")), &parsed.sequence))
         return false;
     const QByteArray expiry = lines.at(1).mid(qstrlen("expires "));
     parsed.expires = QDateTime::fromString(QString::fromLatin1(expiry), QLatin1String(kExpiryFormat));
@@ -196,20 +201,12 @@ bool parse(const QByteArray &text, Publication &publication)
     const QList<QByteArray> lines = text.split('\n');
     if (lines.size() != 3 || !lines.at(2).isEmpty())
         return false;
-    const QByteArray number = lines.at(0).mid(qstrlen("sequence "));
-    if (!lines.at(0).startsWith("sequence ") || number.isEmpty() || number.size() > kMaxSequenceDigits
-        || (number.size() > 1 && number.startsWith('0')))
-        return false;
-    for (const char c : number) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    if (!lines.at(1).startsWith("signature "))
+    if (!lines.at(0).startsWith("sequence ") || !parseSequence(lines.at(0).mid(qstrlen("sequence ")), &publication.sequence)
+        || !lines.at(1).startsWith("signature "))
         return false;
     const QByteArray raw = fromHex(lines.at(1).mid(qstrlen("signature ")), kSignatureBytes, true);
     if (raw.isEmpty())
         return false;
-    publication.sequence = number.toULongLong();
     publication.signature = raw;
     return true;
 }

@@ -31,6 +31,9 @@ const char *publicKeysHex();
 // build itself. Generated with publicKeysHex().
 quint64 minimumSequence();
 bool enabled();
+// A sequence number as the studio writes it and the installation records
+// it: decimal, without a leading zero, of at most 18 digits.
+bool parseSequence(const QByteArray &text, quint64 *sequence);
 
 // One file the statement vouches for: its exact size and SHA-256.
 struct CoveredFile

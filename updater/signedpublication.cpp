@@ -16,13 +16,7 @@ bool recordedSequence(QSettings &settings, quint64 *sequence)
     *sequence = 0;
     if (!settings.contains(key))
         return true;
-    const QString text = settings.value(key).toString();
-    bool number = !text.isEmpty() && text.size() <= 18 && !text.startsWith(QLatin1Char('+'));
-    for (const QChar c : text)
-        number = number && c >= QLatin1Char('0') && c <= QLatin1Char('9');
-    if (number)
-        *sequence = text.toULongLong(&number);
-    return number;
+    return signature::parseSequence(settings.value(key).toString().toLatin1(), sequence);
 }
 
 } // namespace

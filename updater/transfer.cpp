@@ -30,11 +30,6 @@ BodyTransfer::BodyTransfer(Storage storage, const QString &hint)
 
 BodyTransfer::~BodyTransfer() = default;
 
-void BodyTransfer::addDigest(QCryptographicHash::Algorithm algorithm)
-{
-    m_digests.push_back({algorithm, std::make_unique<QCryptographicHash>(algorithm)});
-}
-
 void BodyTransfer::addSha256()
 {
     m_sha256 = std::make_unique<signature::Sha256>();
@@ -46,8 +41,6 @@ void BodyTransfer::restart()
     m_pending = 0;
     m_overLimit = false;
     m_memory.clear();
-    for (Digest &digest : m_digests)
-        digest.hash->reset();
     if (m_sha256)
         m_sha256 = std::make_unique<signature::Sha256>();
     m_sha256Hex.clear();
@@ -71,8 +64,6 @@ bool BodyTransfer::take(QNetworkReply *reply)
             return false;
         }
         m_received += got;
-        for (Digest &digest : m_digests)
-            digest.hash->addData(free, int(got));
         if (m_sha256)
             m_sha256->add(free, got);
         if (m_storage == Storage::Memory) {
@@ -105,13 +96,4 @@ QString BodyTransfer::sha256()
     if (m_sha256 && m_sha256Hex.isNull())
         m_sha256Hex = QString::fromLatin1(m_sha256->hex());
     return m_sha256Hex;
-}
-
-QString BodyTransfer::digest(QCryptographicHash::Algorithm algorithm) const
-{
-    for (const Digest &digest : m_digests) {
-        if (digest.algorithm == algorithm)
-            return QString::fromLatin1(digest.hash->result().toHex());
-    }
-    return QString();
 }

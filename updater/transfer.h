@@ -1,11 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QString>
 
 #include <memory>
-#include <vector>
 
 class QNetworkReply;
 
@@ -19,7 +17,7 @@ class Sha256;
 // One reply's body on its way, taken from the reply as it arrives: into a
 // file of the installation that later takes the destination's name (a
 // download; the body is never held in memory whole), or into memory (small
-// bodies that are used, never stored). Digests can be computed on the way,
+// bodies that are used, never stored). SHA-256 can be computed on the way,
 // and a limit cuts off a body that grows beyond what is expected.
 class BodyTransfer
 {
@@ -33,8 +31,8 @@ public:
 
     // The most bytes the body may have; -1 for no limit.
     void setLimit(qint64 limit) { m_limit = limit; }
-    void addDigest(QCryptographicHash::Algorithm algorithm);
-    // SHA-256 as well (the studio's statement and signed manifest use it).
+    // SHA-256 of what arrives (the studio's statement and signed manifest
+    // use it).
     void addSha256();
 
     // Forgets what arrived so far (a redirect's own body is not the file).
@@ -49,9 +47,7 @@ public:
     bool answered() const { return m_answered; }
     void setAnswered(bool answered) { m_answered = answered; }
     bool overLimit() const { return m_overLimit; }
-    // Lowercase hexadecimal digest of what arrived, empty for an algorithm
-    // that was not asked for.
-    QString digest(QCryptographicHash::Algorithm algorithm) const;
+    // Lowercase hexadecimal SHA-256 of what arrived, empty unless asked for.
     QString sha256();
     // The body, for Storage::Memory.
     const QByteArray &memory() const { return m_memory; }
@@ -72,12 +68,6 @@ private:
     QByteArray m_block;
     int m_pending = 0;
     std::unique_ptr<platform::IncomingFile> m_file;
-    struct Digest
-    {
-        QCryptographicHash::Algorithm algorithm;
-        std::unique_ptr<QCryptographicHash> hash;
-    };
-    std::vector<Digest> m_digests;
     std::unique_ptr<signature::Sha256> m_sha256;
     QString m_sha256Hex;
 };

@@ -1,4 +1,5 @@
 #include "buildtree.h"
+#include "listing.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -63,8 +64,8 @@ private:
         // The publisher's own files, and the patch notes, which the launcher
         // fetches at every start (and a signed publication covers) rather
         // than as a game file.
-        static const QStringList publisherOwn{"file_listing.xml", "file_listing.xml.sig", "publication.sig", "version.txt",
-                                              QStringLiteral("Notes des mises à jour.txt")};
+        static const QStringList publisherOwn{kManifestFile, "file_listing.xml.sig", "publication.sig", kVersionFile,
+                                              QString::fromUtf8(kNotesFile)};
         static const QStringList notGame{"Zorvan Lumeth.exe", "Launcher_old.exe", "localversion.txt",
                                          "file_listing.php",  ".gameopts",        "Saves"};
         if (publisherOwn.contains(relative))

@@ -27,6 +27,7 @@
 // one, or ZORVAN_UPDATE_URL when set, as for the launcher itself.
 
 #include "buildtree.h"
+#include "listing.h"
 #include "manifestxml.h"
 #include "naming.h"
 #include "signing.h"
@@ -53,7 +54,6 @@ const char *const kUsage = "usage: zorvan-publish GAME_DIR [--set-version TEXT |
                            "       zorvan-publish --generate-key KEY\n"
                            "       zorvan-publish --upload GAME_DIR SERVED_DIR [--stop-after files|notes|manifest]\n"
                            "       zorvan-publish --verify BASE_URL [GAME_DIR]";
-const char *const kNotesFile = "Notes des mises à jour.txt";
 constexpr int kDefaultValidDays = 30;
 
 // Takes "OPTION VALUE" out of `args`; false when the value is missing.
@@ -229,9 +229,9 @@ int main(int argc, char **argv)
         const QByteArray versionText = version.isNull() ? current.readAll() : version.toUtf8() + '\n';
         QList<QPair<QString, QByteArray>> covered{{QStringLiteral("version.txt"), versionText},
                                                   {QStringLiteral("file_listing.xml"), manifestText}};
-        QFile notes(build.filePath(QString::fromUtf8(kNotesFile)));
+        QFile notes(build.filePath(QString::fromUtf8(publish::kNotesFile)));
         if (notes.open(QIODevice::ReadOnly))
-            covered.append({QString::fromUtf8(kNotesFile), notes.readAll()});
+            covered.append({QString::fromUtf8(publish::kNotesFile), notes.readAll()});
         else if (notes.exists())
             return fail(notes.fileName() + QStringLiteral(": cannot read the file"));
         signatureText = signer.signatureFile(versionText, manifestText);
