@@ -106,8 +106,18 @@ bool rewind(HANDLE handle)
     return SetFilePointerEx(handle, start, nullptr, FILE_BEGIN);
 }
 
+// Whether the system deletes the file of `handle` once its last handle is
+// closed, even by the end of a process that crashed or was killed.
+bool deleteOnClose(HANDLE handle, bool deleted)
+{
+    FILE_DISPOSITION_INFO disposition = {deleted};
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
 // A body arriving in a temporary file "NAME.XXXXXX" of its own, removed
-// unless a writer takes it over.
+// unless a writer takes it over. Until it is complete the system deletes it
+// when it is closed, so that a launcher that ends mid-transfer leaves no
+// partial body behind, however large.
 class WinIncoming : public Incoming
 {
 public:
@@ -142,10 +152,12 @@ public:
         return got;
     }
 
-    // Flushes the body and lets go of the file, so that it can be renamed.
+    // Keeps the complete body, flushed, and lets go of the file, so that it
+    // can be renamed.
     bool finish()
     {
-        const bool flushed = FlushFileBuffers(m_handle);
+        const bool kept = deleteOnClose(m_handle, false);
+        const bool flushed = kept && FlushFileBuffers(m_handle);
         return close() && flushed;
     }
 
@@ -417,10 +429,14 @@ std::unique_ptr<Incoming> incoming(const QString &directory, const QString &hint
     const QString stem = directory + QLatin1Char('/') + (hint.isEmpty() ? QStringLiteral("download") : hint);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString name = temporaryName(stem);
-        const HANDLE handle = CreateFileW(systemPath(name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE)
+        const HANDLE handle = CreateFileW(systemPath(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            // Without it, a killed launcher would leave the file: the
+            // transfer goes on all the same.
+            deleteOnClose(handle, true);
             return std::make_unique<WinIncoming>(name, handle);
+        }
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
             return nullptr;

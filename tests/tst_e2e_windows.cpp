@@ -13,6 +13,7 @@
 #include "support/fsfixtures.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <windows.h>
@@ -127,6 +128,7 @@ private slots:
     void cleanup() { RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey); }
     void selfUpdate_data();
     void selfUpdate();
+    void killedMidTransfer();
 
 private:
     QByteArray m_launcher;
@@ -245,6 +247,28 @@ void WindowsEndToEndTest::selfUpdate()
     QCOMPARE(install.files(), expected);
     PostMessageW(windowOf(again.pid, false), WM_CLOSE, 0, 0); // as the player would
     QCOMPARE(again.exitCode(), 0);
+}
+
+// A launcher ended while a body arrives (a crash, the task manager, a
+// shutdown) leaves nothing of the body: its file goes with the process.
+void WindowsEndToEndTest::killedMidTransfer()
+{
+    WindowsInstallation install;
+    install.write("Game.exe", "an older game");
+    const ServedTree served;
+    writeTree(served.path(), release("2.0\n", {{"Game.exe", QByteArray(512 * 1024, 'g')}}));
+    updateServer().setBehaviour("/game/Game.exe", LoopbackHttpServer::Behaviour::Stall);
+    const auto bodies = [&] { return install.files().keys().filter(QRegularExpression("^Game\\.exe\\.\\w{6}$")); };
+
+    WindowsRun run(install);
+    QVERIFY(run.start());
+    QVERIFY2(run.waitUntil([&] { return bodies().size() == 1; }), qPrintable(run.log()));
+    QTest::qWait(500); // the first block of the body written
+    endProcessesIn(install.path());
+    updateServer().releaseStalled();
+    updateServer().clearRoutes();
+    QCOMPARE(bodies(), QStringList());
+    QCOMPARE(install.files().value("Game.exe"), QByteArray("an older game"));
 }
 
 QTEST_GUILESS_MAIN(WindowsEndToEndTest)
