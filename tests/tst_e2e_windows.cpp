@@ -124,7 +124,6 @@ class WindowsEndToEndTest : public QObject
 
 private slots:
     void initTestCase();
-    void init() { RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey); }
     void cleanup() { RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey); }
     void selfUpdate_data();
     void selfUpdate();

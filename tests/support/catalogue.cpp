@@ -1,5 +1,6 @@
 #include "catalogue.h"
 
+#include <QCoreApplication>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -20,6 +21,7 @@ LauncherCatalogue::LauncherCatalogue()
 {
     if (!m_french.load(QStringLiteral(ZORVAN_BUILD_DIR "/zorvanlauncher_fr.qm")))
         qFatal("cannot load the launcher's French catalogue");
+    QCoreApplication::installTranslator(this);
 }
 
 QString LauncherCatalogue::translate(const char *context, const char *sourceText, const char *disambiguation, int n) const

@@ -4,12 +4,12 @@
 #include <QTranslator>
 
 // The launcher's own French catalogue, as a witness of every text the
-// launcher looks up. Installed on the application, it sees every lookup that
-// no later translator answers and records each one, in a context of the
-// launcher's, that the catalogue does not translate: a text looked up in
-// another context or with another disambiguation than the translators were
-// given, or one they were never given or whose French form has another
-// code.
+// launcher looks up. It installs itself on the application, sees every
+// lookup that no later translator answers and records each one, in a
+// context of the launcher's, that the catalogue does not translate: a text
+// looked up in another context or with another disambiguation than the
+// translators were given, or one they were never given or whose French
+// form has another code.
 class LauncherCatalogue : public QTranslator
 {
 public:

@@ -2,12 +2,9 @@
 
 #include "updater/serverurls.h"
 
-#include <QDirIterator>
 #include <QSet>
 
 namespace e2e {
-
-const QString kNotes = QStringLiteral("Notes des mises à jour.txt");
 
 FileMap synchronised(const QString &version, const FileMap &files)
 {
@@ -69,16 +66,6 @@ QProcessEnvironment environment(const QString &side, const QString &baseUrl, con
     for (const QString &var : vars)
         env.insert(var.section('=', 0, 0), var.section('=', 1));
     return env;
-}
-
-FileMap Installation::files() const
-{
-    FileMap files;
-    for (QDirIterator it(path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories); it.hasNext();) {
-        const QString found = it.next();
-        files.insert(QDir(path()).relativeFilePath(found), readFile(found));
-    }
-    return files;
 }
 
 bool Installation::aloneInParent() const

@@ -14,7 +14,6 @@
 namespace e2e {
 
 using FileMap = QMap<QString, QByteArray>;
-extern const QString kNotes;
 
 // What an installation holds once it has synchronised with `version` of
 // `files`: also the version, the patch notes, and the manifest listing the
@@ -49,7 +48,7 @@ struct Installation
     QString file(const QString &relative) const { return path() + '/' + relative; }
     void write(const QString &relative, const QByteArray &content) const { writeFile(file(relative), content); }
     // Every file below the installation, links and pipes too.
-    FileMap files() const;
+    FileMap files() const { return snapshot(path(), QDir::System); }
     bool aloneInParent() const;
 };
 

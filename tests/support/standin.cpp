@@ -43,7 +43,6 @@ Record read(const QString &recordPath)
         return record;
     QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
     lines.removeLast(); // what follows the last line end
-    record.present = true;
     record.parentAtStart = lines.value(0).toLongLong();
     record.workingDirectory = QDir::fromNativeSeparators(lines.value(1));
     record.arguments = lines.mid(2);

@@ -19,7 +19,6 @@ void writeGame(const QString &scriptPath, const QString &recordPath, const Optio
 
 struct Record
 {
-    bool present = false;
     QStringList arguments;
     QString workingDirectory; // with "/" as separator
     qint64 parentAtStart = 0; // 0 on Windows

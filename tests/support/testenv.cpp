@@ -73,10 +73,10 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QMap<QString, QByteArray> snapshot(const QString &root)
+QMap<QString, QByteArray> snapshot(const QString &root, QDir::Filters extra)
 {
     QMap<QString, QByteArray> result;
-    for (QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+    for (QDirIterator it(root, QDir::Files | QDir::Hidden | extra, QDirIterator::Subdirectories); it.hasNext();) {
         const QString path = it.next();
         result.insert(QDir(root).relativeFilePath(path), readFile(path));
     }

@@ -37,8 +37,8 @@ private:
 // Writes a file, creating its directories; reads one (null when unreadable).
 void writeFile(const QString &path, const QByteArray &content);
 QByteArray readFile(const QString &path);
-// Every file below `root` (hidden ones too), relative path to content.
-QMap<QString, QByteArray> snapshot(const QString &root);
+// Every file below `root` (hidden ones too, and those `extra` adds), relative path to content.
+QMap<QString, QByteArray> snapshot(const QString &root, QDir::Filters extra = {});
 
 // A temporary game installation that is the working directory while it lives,
 // 240 characters deep, so that its files' paths pass Windows' old limit of 260.
@@ -81,10 +81,11 @@ private:
     QTemporaryDir m_dir;
 };
 
-// Status texts of an update run.
+// Status texts of an update run, and the patch notes' file.
 const QString kVersion = QStringLiteral("Downloading  version.txt...");
 const QString kManifest = QStringLiteral("Downloading  file_listing.xml...");
 const QString kFinished = QStringLiteral("Update finished. You have the latest version.");
+const QString kNotes = QStringLiteral("Notes des mises à jour.txt");
 
 // The studio's publisher run with `args`: its exit code and output
 // (standard output, then standard error unless `outputOnly`); -1 when it
