@@ -94,6 +94,9 @@ private slots:
         row("game file, hard link, both names", "Data/Map.dat", Behaviour::Serve, "map", 8, "hard link", {map100}, map);
         row("game file, read-only directory", "Data/Map.dat", Behaviour::Serve, "map", 8, "file in read-only directory", {map100}, map);
         row("game file, directory linked out", "Data/Map.dat", Behaviour::Serve, "map", 8, "directory linked out", {map100}, map);
+        // No file for the body can be made in the installation: it is held
+        // in memory, and the file written in place.
+        row("read-only installation", "version.txt", Behaviour::Serve, "2.0\n", 0, "file in read-only directory", {kVersion}, written);
         row("404", "version.txt", Behaviour::NotFound, "2.0\n", 0, "file", {kVersion, k004}, {});
         row("body cut short", "version.txt", Behaviour::ShortBody, half, 0, "file", {kVersion, k004}, {});
         // The player quits while the reply is still arriving.

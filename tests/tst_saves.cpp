@@ -107,6 +107,8 @@ private slots:
         row("the save onto itself", "list", "Saves/Backup/../Zorvan_Party-1", "", {"Unable to import save file. (Error 002)"},
             {"File to import :Saves/Backup/../Zorvan_Party-1"});
         row("file from elsewhere", "external", "{other}/from-a-friend", "", imported, {});
+        row("over a read-only save", "external", "{other}/from-a-friend", "read-only",
+            readOnlyStays ? QStringList{"Unable to import save file. (Error 2)"} : imported, {});
         // The link is replaced by a plain file; what it led to stays.
         row("over a linked save", "external", "{other}/from-a-friend", "link", imported, {});
         row("cancelled", "external", QString(), "", {import001}, {});
